@@ -1,0 +1,128 @@
+// Record layouts, little-endian field access and time conversions shared by the zip reader and
+// the zip writer. Private to the archive layer and the member salvage, which read the same
+// records.
+#ifndef VELLOMIR_ARCHIVE_ZIP_FORMAT_H_
+#define VELLOMIR_ARCHIVE_ZIP_FORMAT_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <span>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace vellomir::zipformat {
+
+// Record signatures as 32-bit little-endian values.
+inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;      // PK\3\4
+inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;   // PK\7\8
+inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;    // PK\1\2
+inline constexpr uint32_t kEndRecordSignature = 0x06054B50;        // PK\5\6
+inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;   // PK\6\6
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;     // PK\6\7
+
+inline constexpr size_t kLocalHeaderSize = 30;
+inline constexpr size_t kCentralHeaderSize = 46;
+inline constexpr size_t kEndRecordSize = 22;
+inline constexpr size_t kDataDescriptorSize = 16;  // with its signature
+
+inline constexpr uint16_t kFlagDataDescriptor = 0x0008;  // sizes and CRC follow the data
+inline constexpr uint16_t kMethodStored = 0;
+inline constexpr uint16_t kMethodDeflated = 8;
+inline constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
+
+// A bounds-checked little-endian reader over a span of bytes. A read past the end sets the sticky
+// failure flag and yields 0, so a whole record can be parsed and checked once at the end.
+class ByteReader {
+ public:
+  explicit ByteReader(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+
+  uint8_t U8() { return static_cast<uint8_t>(Take(1)); }
+  uint16_t U16() { return static_cast<uint16_t>(Take(2)); }
+  uint32_t U32() { return static_cast<uint32_t>(Take(4)); }
+  void Skip(size_t count) {
+    if (!Fits(count)) {
+      ok_ = false;
+      position_ = bytes_.size();
+      return;
+    }
+    position_ += count;
+  }
+  size_t position() const { return position_; }
+  size_t remaining() const { return bytes_.size() - position_; }
+  bool ok() const { return ok_; }
+
+ private:
+  bool Fits(size_t count) const { return count <= bytes_.size() - position_; }
+  uint64_t Take(size_t count) {
+    if (!Fits(count)) {
+      ok_ = false;
+      position_ = bytes_.size();
+      return 0;
+    }
+    uint64_t value = 0;
+    for (size_t i = 0; i < count; ++i) {
+      value |= static_cast<uint64_t>(bytes_[position_ + i]) << (8 * i);
+    }
+    position_ += count;
+    return value;
+  }
+
+  std::span<const uint8_t> bytes_;
+  size_t position_ = 0;
+  bool ok_ = true;
+};
+
+// Appends little-endian fields to a byte string.
+class ByteWriter {
+ public:
+  void U8(uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
+  void U16(uint16_t value) { Put(value, 2); }
+  void U32(uint32_t value) { Put(value, 4); }
+  void Bytes(std::string_view data) { bytes_.append(data); }
+  const std::string& bytes() const { return bytes_; }
+
+ private:
+  void Put(uint64_t value, size_t count) {
+    for (size_t i = 0; i < count; ++i) bytes_.push_back(static_cast<char>(value >> (8 * i)));
+  }
+  std::string bytes_;
+};
+
+inline uint32_t LoadU32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+inline void StoreU32(uint8_t* bytes, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+// A calendar date and time of day, without time zone.
+struct CivilTime {
+  int year = 1980;
+  int month = 1;   // 1..12
+  int day = 1;     // 1..31
+  int hour = 0;
+  int minute = 0;
+  int second = 0;
+};
+
+// Seconds since 1970-01-01 00:00:00 of a civil time (proleptic Gregorian calendar).
+int64_t CivilToUnixSeconds(const CivilTime& civil);
+CivilTime UnixSecondsToCivil(int64_t seconds);
+
+platform::FileTime UnixSecondsToFileTime(int64_t seconds);
+int64_t FileTimeToUnixSeconds(platform::FileTime time);
+
+// An MS-DOS date and time (two-second resolution) as a civil time. Fields out of range are taken
+// as the arithmetic gives them, as the Windows conversion does not refuse them either.
+CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time);
+// A civil time as MS-DOS date and time; years before 1980 become 1980-01-01 00:00:00 and years
+// after 2107 become 2107-12-31 23:59:58, the ends of the format's range.
+void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time);
+
+}  // namespace vellomir::zipformat
+
+#endif  // VELLOMIR_ARCHIVE_ZIP_FORMAT_H_
