@@ -160,6 +160,8 @@ class FileSystem {
   // Makes a file or folder writable for its owner (clears read-only), so that it and what lies in
   // it can be removed. A link is left as it is.
   virtual bool SetNormalAttributes(const Path& path) = 0;
+  // Renames a file, replacing a file at `to` (used inside the private workspace only).
+  virtual bool MoveFile(const Path& from, const Path& to) = 0;
   // Creates a file in `folder` that has no name of its own until it is published: a result that
   // appears whole or not at all. A program that ends before Publish leaves nothing behind where the
   // file system allows it (an unnamed file), else a hidden scratch name that the file's

@@ -438,6 +438,12 @@ class PosixFileSystem final : public FileSystem {
     return (wanted & 07777) == (st.st_mode & 07777) || ::chmod(native->c_str(), wanted) == 0;
   }
 
+  bool MoveFile(const Path& from, const Path& to) override {
+    const std::optional<std::string> source = NativePath(from);
+    const std::optional<std::string> target = NativePath(to);
+    return source && target && ::rename(source->c_str(), target->c_str()) == 0;
+  }
+
   std::unique_ptr<PendingFile> CreatePendingFile(const Path& folder) override {
     std::optional<std::string> native = NativePath(folder);
     if (!native) return nullptr;
