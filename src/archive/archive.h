@@ -61,8 +61,8 @@ enum class ZipStatus : uint32_t {
 // archive and may be wrong in a damaged one.
 struct ZipEntryInfo {
   int32_t index = -1;
-  std::string name;       // the central record's name bytes, at most 259
-  std::u16string wname;   // the same name as 16-bit text, at most 258 characters
+  std::string name;         // the central record's name bytes, at most 259
+  std::u16string wname;     // the same name as 16-bit text, at most 258 characters
   uint32_t attributes = 0;  // platform::FileAttributes bits
   platform::FileTimes times;
   uint32_t compressed_size = 0;

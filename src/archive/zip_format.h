@@ -15,12 +15,12 @@
 namespace vellomir::zipformat {
 
 // Record signatures as 32-bit little-endian values.
-inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;      // PK\3\4
-inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;   // PK\7\8
-inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;    // PK\1\2
-inline constexpr uint32_t kEndRecordSignature = 0x06054B50;        // PK\5\6
-inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;   // PK\6\6
-inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;     // PK\6\7
+inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;     // PK\3\4
+inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;  // PK\7\8
+inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;   // PK\1\2
+inline constexpr uint32_t kEndRecordSignature = 0x06054B50;       // PK\5\6
+inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;  // PK\6\6
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;    // PK\6\7
 
 inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kCentralHeaderSize = 46;
@@ -102,8 +102,8 @@ inline void StoreU32(uint8_t* bytes, uint32_t value) {
 // A calendar date and time of day, without time zone.
 struct CivilTime {
   int year = 1980;
-  int month = 1;   // 1..12
-  int day = 1;     // 1..31
+  int month = 1;  // 1..12
+  int day = 1;    // 1..31
   int hour = 0;
   int minute = 0;
   int second = 0;

@@ -208,8 +208,7 @@ class RepairRunView {
   virtual void ShowButton(ViewButton button, bool visible) = 0;
   // The completion dialog, shown modally; returns when it is closed. `failed` of `count` files
   // gave no result.
-  virtual void ShowCompletionDialog(const platform::Path& output_folder, int failed,
-                                    int count) = 0;
+  virtual void ShowCompletionDialog(const platform::Path& output_folder, int failed, int count) = 0;
   // A message box with an OK button, shown modally.
   virtual void ShowMessage(const std::u16string& text) = 0;
   // The run is over: the view's current-run reference is cleared.

@@ -130,8 +130,8 @@ TEST(OpenExclusiveRead, FailsForWhatIsNotAnOpenableRegularFile) {
   ::chmod((dir / "unreadable.ods").c_str(), 0);  // refused also when root runs the test
   ASSERT_EQ(::mkfifo((dir / "pipe.ods").c_str(), 0600), 0);
   ::mkdir((dir / "folder.ods").c_str(), 0700);
-  const std::string cases[] = {dir / "missing.ods", dir / "folder.ods", dir / "pipe.ods",
-                               "/dev/zero", dir / "unreadable.ods", ""};
+  const std::string cases[] = {dir / "missing.ods", dir / "folder.ods",     dir / "pipe.ods",
+                               "/dev/zero",         dir / "unreadable.ods", ""};
   for (const std::string& path : cases) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(Fs().OpenExclusiveRead(U16(path)));
@@ -287,7 +287,8 @@ TEST(Folders, ListingReportsLinksToFoldersAsFiles) {
   ASSERT_TRUE(entries);
   std::map<std::string, bool> seen;
   for (const auto& entry : *entries) seen[testing::U8(entry.name)] = entry.is_folder;
-  EXPECT_EQ(seen, (std::map<std::string, bool>{{".hidden", false}, {"link", false}, {"sub", true}}));
+  EXPECT_EQ(seen,
+            (std::map<std::string, bool>{{".hidden", false}, {"link", false}, {"sub", true}}));
   EXPECT_FALSE(Fs().ListFolder(U16(dir / "tree/link")));
   EXPECT_FALSE(Fs().ListFolder(U16(dir / "nothing")));
 }

@@ -18,8 +18,12 @@
 
 namespace vellomir::testing {
 
-std::u16string U16(std::string_view utf8) { return platform::FromNative(utf8); }
-std::string U8(std::u16string_view text) { return platform::ToNative(text); }
+std::u16string U16(std::string_view utf8) {
+  return platform::FromNative(utf8);
+}
+std::string U8(std::u16string_view text) {
+  return platform::ToNative(text);
+}
 
 namespace {
 
@@ -36,7 +40,9 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  RemoveTree(path_);
+}
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
   if (const char* old = std::getenv(name)) previous_ = old;
@@ -165,6 +171,16 @@ uint32_t Crc32(std::string_view data) {
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+std::string TextRows(size_t rows, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string out;
+  for (size_t i = 0; i < rows; ++i) {
+    out +=
+        "<row n=\"" + std::to_string(i) + "\">" + std::to_string(generator() % 100000) + "</row>\n";
+  }
+  return out;
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 generator(seed);
   std::string out(size, '\0');
@@ -187,14 +203,15 @@ uint16_t GetU16(std::string_view bytes, size_t at) {
 }
 
 uint32_t GetU32(std::string_view bytes, size_t at) {
-  return static_cast<uint32_t>(GetU16(bytes, at)) |
-         static_cast<uint32_t>(GetU16(bytes, at + 2)) << 16;
+  return static_cast<uint32_t>(GetU16(bytes, at)) | static_cast<uint32_t>(GetU16(bytes, at + 2))
+                                                        << 16;
 }
 
 ZipBuilder::Placed ZipBuilder::Add(const Member& member) {
   Placed placed;
   placed.header_offset = bytes_.size();
-  placed.payload = member.method == 8 ? Deflate(member.data) : member.data;
+  placed.payload =
+      member.payload ? *member.payload : (member.method == 8 ? Deflate(member.data) : member.data);
   const uint32_t crc = Crc32(member.data);
   const auto csize = static_cast<uint32_t>(placed.payload.size());
   const auto usize = static_cast<uint32_t>(member.data.size());

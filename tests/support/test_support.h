@@ -70,6 +70,8 @@ std::string Deflate(std::string_view data, int level = 6);
 std::string Inflate(std::string_view raw);
 uint32_t Crc32(std::string_view data);
 
+// Text that compresses into Huffman-coded blocks, reproducible from the seed.
+std::string TextRows(size_t rows, uint32_t seed);
 // Bytes that do not compress, reproducible from the seed.
 std::string RandomBytes(size_t size, uint32_t seed);
 
@@ -79,14 +81,17 @@ class ZipBuilder {
  public:
   struct Member {
     std::string name;
-    std::string data;            // uncompressed content
-    uint16_t method = 8;         // 0 stored, 8 deflated
+    std::string data;     // uncompressed content
+    uint16_t method = 8;  // 0 stored, 8 deflated
     uint16_t flags = 0;
-    bool descriptor = false;     // sizes and CRC 0 in the header, a signed descriptor after it
-    std::string extra;           // local extra field
+    bool descriptor = false;  // sizes and CRC 0 in the header, a signed descriptor after it
+    std::string extra;        // local extra field
     uint32_t external_attributes = 0x81800020;
     uint16_t dos_time = 0x7000;  // 14:00:00
     uint16_t dos_date = 0x5A21;  // 2025-01-01
+    // The stored or compressed bytes as written, instead of those made from `data` (cut or
+    // damaged data); the CRC-32 and the uncompressed size still come from `data`.
+    std::optional<std::string> payload;
     // Overrides for the local header's fields (a damaged header), applied after the defaults.
     std::optional<uint32_t> header_crc, header_compressed_size, header_uncompressed_size;
     std::optional<uint16_t> header_name_length;
@@ -94,8 +99,8 @@ class ZipBuilder {
   struct Placed {
     size_t header_offset;
     size_t data_offset;
-    size_t data_end;        // end of the stored or compressed bytes
-    std::string payload;    // the stored or compressed bytes
+    size_t data_end;      // end of the stored or compressed bytes
+    std::string payload;  // the stored or compressed bytes
   };
 
   // Appends a member and returns where its parts went.
