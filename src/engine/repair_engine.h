@@ -44,6 +44,10 @@ inline constexpr std::u16string_view kCompletionText =
     u"File repair and saving process completed successfully. Click Back to go back to main "
     u"window for repairing more file(s) or click Exit to quit the application.";
 
+// The completion dialog's message after a run without failures.
+inline constexpr std::u16string_view kCompletionMessage =
+    u"The repairing process was completed successfully ";
+
 inline constexpr std::u16string_view kLogOpening = u"Opening file..";
 inline constexpr std::u16string_view kLogOpeningDone = u"Opening file Done..";
 inline constexpr std::u16string_view kLogOpeningFail = u"Opening file Fail..";
