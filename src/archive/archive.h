@@ -133,8 +133,8 @@ struct ZipEntryOptions {
 // What an archive without Zip64 records can hold. Every offset and size field has 32 bits, and
 // the value 0xFFFFFFFF in one of them tells readers to look for a Zip64 record, so the archive as
 // a whole (central directory and end record included) stays at or below 0xFFFFFFFF bytes and a
-// source below 0xFFFFFFFF bytes. A writer may be given lower limits; the tests use that to reach
-// them with small files.
+// source below 0xFFFFFFFF bytes. A writer may be given lower limits (higher ones count as
+// these); the tests use that to reach them with small files.
 struct ZipWriterLimits {
   uint64_t max_archive_size = 0xFFFFFFFF;
   uint64_t max_source_size = 0xFFFFFFFE;

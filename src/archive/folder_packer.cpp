@@ -87,8 +87,7 @@ bool AddFolderTree(ZipWriter& writer, const platform::Path& folder, const platfo
 }
 
 void PackFolder(const platform::Path& folder_root, const platform::Path& archive_path) {
-  ZipStatus status = ZipStatus::kOk;
-  std::unique_ptr<ZipWriter> writer = ZipWriter::Create(archive_path, &status);
+  std::unique_ptr<ZipWriter> writer = ZipWriter::Create(archive_path, nullptr);
   if (!writer) return;
   // A file that cannot be added ends the walk; the entries before it are kept and the archive is
   // closed all the same, so that what could be salvaged is saved.

@@ -299,7 +299,12 @@ std::unique_ptr<ZipWriter> ZipWriter::Create(const platform::Path& path, ZipStat
   if (!output) return nullptr;
   auto state = std::make_unique<State>();
   state->output = std::move(output);
-  state->limits = limits;
+  // Limits can be lowered, never raised past what the fields hold.
+  const ZipWriterLimits format;
+  state->limits.max_archive_size = std::min(limits.max_archive_size, format.max_archive_size);
+  state->limits.max_source_size = std::min(limits.max_source_size, format.max_source_size);
+  state->limits.max_entries = std::min(limits.max_entries, format.max_entries);
+  state->limits.max_name_size = std::min(limits.max_name_size, format.max_name_size);
   return std::unique_ptr<ZipWriter>(new ZipWriter(std::move(state)));
 }
 

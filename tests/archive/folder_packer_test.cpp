@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include "archive/archive.h"
@@ -147,6 +149,17 @@ TEST_F(FolderPackerTest, FileThatCannotBeOpenedEndsTheWalk) {
   ASSERT_TRUE(writer);
   EXPECT_FALSE(AddFolderTree(*writer, U16(Root()), U16(Root())));
   EXPECT_EQ(writer->Close(), ZipStatus::kOk);
+}
+
+TEST_F(FolderPackerTest, LinkToAFolderIsNeverWalkedInto) {
+  testing::MakeFolders(dir_ / "outside");
+  ASSERT_TRUE(testing::WriteFile(dir_ / "outside/secret.txt", "secret"));
+  Put("a.txt", "a");
+  ASSERT_EQ(::symlink((dir_ / "outside").c_str(), (Root() + "/b-link").c_str()), 0);
+  Pack();
+  for (const std::string& name : EntryNames(Listing())) {
+    EXPECT_EQ(name.find("secret"), std::string::npos) << name;
+  }
 }
 
 TEST_F(FolderPackerTest, EntryNamesAreThePathsBelowTheRoot) {

@@ -313,14 +313,18 @@ TEST(ZipWriterCreate, FailsWhereNoFileCanBeCreated) {
 
 // ------------------------------------------------------------------------ times, attributes
 
-// Sets TZ for the lifetime of the object; the C library reads it again at once.
+// Sets TZ for the lifetime of the object; the C library reads it again at once, and again when
+// it is restored.
 class ScopedTimeZone {
  public:
-  explicit ScopedTimeZone(const std::string& zone) : env_("TZ", zone) { ::tzset(); }
-  ~ScopedTimeZone() { ::tzset(); }
+  explicit ScopedTimeZone(const std::string& zone) : env_(std::in_place, "TZ", zone) { ::tzset(); }
+  ~ScopedTimeZone() {
+    env_.reset();
+    ::tzset();
+  }
 
  private:
-  testing::ScopedEnv env_;
+  std::optional<testing::ScopedEnv> env_;
 };
 
 struct DosFields {
