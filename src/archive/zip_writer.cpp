@@ -18,7 +18,7 @@ namespace zf = zipformat;
 
 constexpr size_t kTransferSize = 16384;
 constexpr uint16_t kVersionNeeded = 20;
-// Specification version 2.3 in the low byte, host system 11 in the high byte.
+// Zip format version 2.3 in the low byte, host system 11 in the high byte.
 constexpr uint16_t kVersionMadeBy = 0x0B17;
 constexpr int kCompressionLevel = 8;
 constexpr int kRawDeflateWindowBits = -15;  // 32 KiB window, no zlib header or trailer
