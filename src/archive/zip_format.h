@@ -32,6 +32,10 @@ inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
 inline constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
 
+// General purpose flags the writer sets.
+inline constexpr uint16_t kFlagMaximumCompression = 0x0002;  // deflated at level 8 or 9
+inline constexpr uint16_t kFlagUtf8Name = 0x0800;            // the name is UTF-8
+
 // A bounds-checked little-endian reader over a span of bytes. A read past the end sets the sticky
 // failure flag and yields 0, so a whole record can be parsed and checked once at the end.
 class ByteReader {

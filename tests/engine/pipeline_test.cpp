@@ -173,7 +173,7 @@ TEST_F(PipelineTest, PackingAndSavingFailuresAreReported) {
        five + u"Making new file Fail..\r\n"},
       {"the packed archive runs out of disk",
        [](testing::FaultyFileSystem& f) {
-         f.write_faults = {{"temp12swe.ods", 100}};
+         f.size_faults = {{"temp12swe.ods", 100}};
        },
        five + u"Making new file Fail..\r\n"},
       {"the output folder takes no new file",
@@ -181,7 +181,7 @@ TEST_F(PipelineTest, PackingAndSavingFailuresAreReported) {
        five + u"Making new file Done..\r\nSaving repaired file Fail..\r\n"},
       {"the copy runs out of disk midway",
        [&](testing::FaultyFileSystem& f) {
-         f.write_faults = {{out_dir_.path(), 300}};
+         f.size_faults = {{out_dir_.path(), 300}};
        },
        five + u"Making new file Done..\r\nSaving repaired file Fail..\r\n"},
       {"the result cannot be named", [](testing::FaultyFileSystem& f) { f.refuse_publish = true; },

@@ -1,5 +1,7 @@
 #include "support/faulty_file_system.h"
 
+#include <algorithm>
+
 #include "support/test_support.h"
 
 namespace vellomir::testing {
@@ -9,24 +11,23 @@ bool Matches(const std::string& path, const std::string& part) {
   return !part.empty() && path.find(part) != std::string::npos;
 }
 
-// Forwards every call to the real file and fails reads and writes where told to.
+}  // namespace
+
+// Forwards every call to the real file and fails reads, writes and repositionings where told to.
 template <typename Base>
-class FaultyFile : public Base {
+class FaultyFileSystem::FaultyFile : public Base {
  public:
-  FaultyFile(std::unique_ptr<Base> real, std::optional<int64_t> read_fault,
-             std::optional<uint64_t> write_fault, bool refuse_publish = false)
-      : real_(std::move(real)),
-        read_fault_(read_fault),
-        write_fault_(write_fault),
-        refuse_publish_(refuse_publish) {}
+  FaultyFile(std::unique_ptr<Base> real, FaultyFileSystem& owner, FileFaults faults)
+      : real_(std::move(real)), owner_(owner), faults_(faults) {}
 
   bool Seek(int64_t offset) override {
+    if (faults_.counted && owner_.faults_.failing_seek == owner_.seeks_++) return false;
     if (!real_->Seek(offset)) return false;
     position_ = offset;
     return true;
   }
   int64_t Read(void* buffer, size_t size) override {
-    if (read_fault_ && position_ + static_cast<int64_t>(size) > *read_fault_ &&
+    if (faults_.read_from && position_ + static_cast<int64_t>(size) > *faults_.read_from &&
         position_ < real_->Size()) {
       return -1;
     }
@@ -35,14 +36,15 @@ class FaultyFile : public Base {
     return n;
   }
   bool Write(const void* buffer, size_t size) override {
-    if (write_fault_ && written_ + size > *write_fault_) {
-      // A full disk takes what fits, then refuses.
-      const size_t fits = static_cast<size_t>(*write_fault_ - written_);
-      if (fits > 0 && real_->Write(buffer, fits)) written_ += fits;
+    if (faults_.counted && owner_.faults_.failing_write == owner_.writes_++) return false;
+    if (faults_.capacity && static_cast<uint64_t>(position_) + size > *faults_.capacity) {
+      // A full disk takes what fits, then refuses the rest.
+      const uint64_t at = static_cast<uint64_t>(position_);
+      const size_t fits = at < *faults_.capacity ? static_cast<size_t>(*faults_.capacity - at) : 0;
+      if (fits > 0 && real_->Write(buffer, fits)) position_ += static_cast<int64_t>(fits);
       return false;
     }
     if (!real_->Write(buffer, size)) return false;
-    written_ += size;
     position_ += static_cast<int64_t>(size);
     return true;
   }
@@ -54,143 +56,132 @@ class FaultyFile : public Base {
 
  protected:
   std::unique_ptr<Base> real_;
-  std::optional<int64_t> read_fault_;
-  std::optional<uint64_t> write_fault_;
-  bool refuse_publish_;
+  FaultyFileSystem& owner_;
+  FileFaults faults_;
   int64_t position_ = 0;
-  uint64_t written_ = 0;
 };
 
-class FaultyPendingFile final : public FaultyFile<platform::PendingFile> {
+class FaultyFileSystem::FaultyPendingFile final : public FaultyFile<platform::PendingFile> {
  public:
-  FaultyPendingFile(std::unique_ptr<platform::PendingFile> real, std::optional<int64_t> read_fault,
-                    std::optional<uint64_t> write_fault, bool refuse_publish,
-                    const std::function<void(const char*, const std::string&)>& before)
-      : FaultyFile(std::move(real), read_fault, write_fault, refuse_publish), before_(before) {}
+  using FaultyFile::FaultyFile;
   bool Publish(const platform::Path& path) override {
-    if (before_) before_("Publish", U8(path));
-    return !refuse_publish_ && real_->Publish(path);
+    owner_.Before("Publish", U8(path));
+    return !owner_.refuse_publish && real_->Publish(path);
   }
-
- private:
-  const std::function<void(const char*, const std::string&)>& before_;
 };
 
-}  // namespace
-
-void FaultyFileSystem::Before(const char* operation, const platform::Path& path) {
-  if (before) before(operation, U8(path));
+void FaultyFileSystem::Before(const char* operation, const std::string& path) const {
+  if (before) before(operation, path);
 }
 
-std::optional<int64_t> FaultyFileSystem::ReadFaultFor(const std::string& path) const {
+FaultyFileSystem::FileFaults FaultyFileSystem::FaultsFor(const std::string& path,
+                                                         bool created) const {
+  FileFaults file_faults;
+  file_faults.counted = created;
+  if (created) file_faults.capacity = faults_.capacity;
   for (const ReadFault& fault : read_faults) {
-    if (Matches(path, fault.path_part)) return fault.from_offset;
+    if (Matches(path, fault.path_part)) file_faults.read_from = fault.from_offset;
   }
-  return std::nullopt;
-}
-
-std::optional<uint64_t> FaultyFileSystem::WriteFaultFor(const std::string& path) const {
-  for (const WriteFault& fault : write_faults) {
-    if (Matches(path, fault.path_part)) return fault.after_bytes;
+  for (const SizeFault& fault : size_faults) {
+    if (Matches(path, fault.path_part)) {
+      file_faults.capacity = std::min(file_faults.capacity.value_or(fault.capacity), fault.capacity);
+    }
   }
-  return std::nullopt;
-}
-
-std::unique_ptr<platform::File> FaultyFileSystem::Wrap(std::unique_ptr<platform::File> file,
-                                                       const std::string& path) {
-  if (!file) return nullptr;
-  return std::make_unique<FaultyFile<platform::File>>(std::move(file), ReadFaultFor(path),
-                                                      WriteFaultFor(path));
+  return file_faults;
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::OpenExclusiveRead(const platform::Path& path) {
-  Before("OpenExclusiveRead", path);
-  return Wrap(real_.OpenExclusiveRead(path), U8(path));
+  const std::string utf8 = U8(path);
+  Before("OpenExclusiveRead", utf8);
+  std::unique_ptr<platform::File> real = real_.OpenExclusiveRead(path);
+  if (!real) return nullptr;
+  return std::make_unique<FaultyFile<platform::File>>(std::move(real), *this,
+                                                      FaultsFor(utf8, false));
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::OpenSharedRead(const platform::Path& path) {
-  Before("OpenSharedRead", path);
-  return Wrap(real_.OpenSharedRead(path), U8(path));
+  const std::string utf8 = U8(path);
+  Before("OpenSharedRead", utf8);
+  std::unique_ptr<platform::File> real = real_.OpenSharedRead(path);
+  if (!real) return nullptr;
+  return std::make_unique<FaultyFile<platform::File>>(std::move(real), *this,
+                                                      FaultsFor(utf8, false));
 }
 
 std::unique_ptr<platform::File> FaultyFileSystem::CreateFile(const platform::Path& path,
                                                              platform::CreateMode mode,
                                                              uint32_t attributes) {
-  Before("CreateFile", path);
   const std::string utf8 = U8(path);
+  Before("CreateFile", utf8);
   for (const std::string& part : refuse_create) {
     if (Matches(utf8, part)) return nullptr;
   }
-  return Wrap(real_.CreateFile(path, mode, attributes), utf8);
-}
-
-bool FaultyFileSystem::Exists(const platform::Path& path) {
-  Before("Exists", path);
-  return real_.Exists(path);
-}
-
-bool FaultyFileSystem::IsFolder(const platform::Path& path) {
-  Before("IsFolder", path);
-  return real_.IsFolder(path);
-}
-
-bool FaultyFileSystem::DeleteFile(const platform::Path& path) {
-  Before("DeleteFile", path);
-  return real_.DeleteFile(path);
-}
-
-bool FaultyFileSystem::CreateFolder(const platform::Path& path) {
-  Before("CreateFolder", path);
-  return real_.CreateFolder(path);
-}
-
-bool FaultyFileSystem::RemoveFolder(const platform::Path& path) {
-  Before("RemoveFolder", path);
-  return real_.RemoveFolder(path);
-}
-
-std::optional<std::vector<platform::FolderEntry>> FaultyFileSystem::ListFolder(
-    const platform::Path& path) {
-  Before("ListFolder", path);
-  return real_.ListFolder(path);
-}
-
-bool FaultyFileSystem::SetNormalAttributes(const platform::Path& path) {
-  Before("SetNormalAttributes", path);
-  return real_.SetNormalAttributes(path);
-}
-
-bool FaultyFileSystem::MoveFile(const platform::Path& from, const platform::Path& to) {
-  Before("MoveFile", from);
-  return real_.MoveFile(from, to);
+  std::unique_ptr<platform::File> real = real_.CreateFile(path, mode, attributes);
+  if (!real) return nullptr;
+  return std::make_unique<FaultyFile<platform::File>>(std::move(real), *this,
+                                                      FaultsFor(utf8, true));
 }
 
 std::unique_ptr<platform::PendingFile> FaultyFileSystem::CreatePendingFile(
     const platform::Path& folder) {
-  Before("CreatePendingFile", folder);
   const std::string utf8 = U8(folder);
+  Before("CreatePendingFile", utf8);
   for (const std::string& part : refuse_pending) {
     if (Matches(utf8, part)) return nullptr;
   }
   std::unique_ptr<platform::PendingFile> real = real_.CreatePendingFile(folder);
   if (!real) return nullptr;
-  return std::make_unique<FaultyPendingFile>(std::move(real), ReadFaultFor(utf8),
-                                             WriteFaultFor(utf8), refuse_publish, before);
+  return std::make_unique<FaultyPendingFile>(std::move(real), *this, FaultsFor(utf8, true));
+}
+
+bool FaultyFileSystem::Exists(const platform::Path& path) {
+  Before("Exists", U8(path));
+  return real_.Exists(path);
+}
+
+bool FaultyFileSystem::IsFolder(const platform::Path& path) {
+  Before("IsFolder", U8(path));
+  return real_.IsFolder(path);
+}
+
+bool FaultyFileSystem::DeleteFile(const platform::Path& path) {
+  Before("DeleteFile", U8(path));
+  return real_.DeleteFile(path);
+}
+
+bool FaultyFileSystem::CreateFolder(const platform::Path& path) {
+  Before("CreateFolder", U8(path));
+  return real_.CreateFolder(path);
+}
+
+bool FaultyFileSystem::RemoveFolder(const platform::Path& path) {
+  Before("RemoveFolder", U8(path));
+  return real_.RemoveFolder(path);
+}
+
+std::optional<std::vector<platform::FolderEntry>> FaultyFileSystem::ListFolder(
+    const platform::Path& path) {
+  Before("ListFolder", U8(path));
+  return real_.ListFolder(path);
+}
+
+bool FaultyFileSystem::SetNormalAttributes(const platform::Path& path) {
+  Before("SetNormalAttributes", U8(path));
+  return real_.SetNormalAttributes(path);
+}
+
+bool FaultyFileSystem::MoveFile(const platform::Path& from, const platform::Path& to) {
+  Before("MoveFile", U8(from));
+  return real_.MoveFile(from, to);
 }
 
 platform::Path FaultyFileSystem::TempFolder() {
-  Before("TempFolder", u"");
+  Before("TempFolder", "");
   return real_.TempFolder();
 }
 
-platform::Path FaultyFileSystem::CurrentFolder() {
-  return real_.CurrentFolder();
-}
-platform::FileTime FaultyFileSystem::CurrentTime() {
-  return real_.CurrentTime();
-}
-int64_t FaultyFileSystem::LocalTimeOffsetSeconds() {
-  return real_.LocalTimeOffsetSeconds();
-}
+platform::Path FaultyFileSystem::CurrentFolder() { return real_.CurrentFolder(); }
+platform::FileTime FaultyFileSystem::CurrentTime() { return real_.CurrentTime(); }
+int64_t FaultyFileSystem::LocalTimeOffsetSeconds() { return real_.LocalTimeOffsetSeconds(); }
 
 }  // namespace vellomir::testing

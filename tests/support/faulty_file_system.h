@@ -1,13 +1,12 @@
-// A file system for tests that forwards to the real one and fails on cue: reads of one file at a
-// given offset (a bad sector), writes after a number of bytes (a full disk), the creation of
-// certain files, the naming of pending files.
+// A file system for tests that forwards to the real one and fails on cue: a full disk, a failing
+// write or repositioning, reads of a file that fail from an offset on (a bad sector), files or
+// results that cannot be created or named, and a hook to change the world between two calls.
+// Put it in place with platform::ScopedFileSystem, or use ScopedFaults.
 #ifndef VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
 #define VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,27 +15,46 @@
 
 namespace vellomir::testing {
 
+// Faults of every file the program creates (CreateFile and CreatePendingFile).
+struct CreatedFileFaults {
+  // The disk is full once a file reaches this size: a write that would go past it writes what
+  // fits and fails, and so does every later one that goes past.
+  std::optional<uint64_t> capacity = std::nullopt;
+  // The write with this number (counted from 0 over every created file) fails once and writes
+  // nothing.
+  std::optional<int> failing_write = std::nullopt;
+  // The repositioning with this number (counted from 0 over every created file) fails.
+  std::optional<int> failing_seek = std::nullopt;
+};
+
 class FaultyFileSystem : public platform::FileSystem {
  public:
-  // Which files a fault applies to: every path that contains `path_part` (UTF-8).
+  using Faults = CreatedFileFaults;
+  // Faults of the files whose path contains `path_part` (UTF-8).
   struct ReadFault {
     std::string path_part;
-    int64_t from_offset = 0;  // reads that reach this offset fail
+    int64_t from_offset = 0;  // a read that reaches this offset fails
   };
-  struct WriteFault {
+  struct SizeFault {
     std::string path_part;
-    uint64_t after_bytes = 0;  // a write that would pass this many bytes in one file fails
+    uint64_t capacity = 0;  // as Faults::capacity, for these files only
   };
 
+  explicit FaultyFileSystem(const Faults& faults = {}) : faults_(faults) {}
+
   std::vector<ReadFault> read_faults;
-  std::vector<WriteFault> write_faults;
+  std::vector<SizeFault> size_faults;
   // CreateFile fails for paths that contain one of these.
   std::vector<std::string> refuse_create;
-  // CreatePendingFile fails for folders that contain one of these; Publish fails always when set.
+  // CreatePendingFile fails for folders that contain one of these.
   std::vector<std::string> refuse_pending;
+  // Publish fails for every pending file.
   bool refuse_publish = false;
-  // Called before every operation with its name and path, e.g. to change the world in between.
+  // Called before every operation with its name ("CreateFile", "Publish", ...) and path.
   std::function<void(const char* operation, const std::string& path)> before;
+
+  // Writes to created files so far.
+  int writes() const { return writes_; }
 
   std::unique_ptr<platform::File> OpenExclusiveRead(const platform::Path& path) override;
   std::unique_ptr<platform::File> OpenSharedRead(const platform::Path& path) override;
@@ -56,21 +74,30 @@ class FaultyFileSystem : public platform::FileSystem {
   platform::FileTime CurrentTime() override;
   int64_t LocalTimeOffsetSeconds() override;
 
-  // Wraps a file of the real file system with the faults that apply to `path`.
-  std::unique_ptr<platform::File> Wrap(std::unique_ptr<platform::File> file,
-                                       const std::string& path);
-
  private:
-  void Before(const char* operation, const platform::Path& path);
-  std::optional<int64_t> ReadFaultFor(const std::string& path) const;
-  std::optional<uint64_t> WriteFaultFor(const std::string& path) const;
+  template <typename Base>
+  class FaultyFile;
+  class FaultyPendingFile;
+  struct FileFaults {
+    std::optional<int64_t> read_from;
+    std::optional<uint64_t> capacity;
+    bool counted = false;  // a created file: its writes and seeks are counted
+  };
+
+  void Before(const char* operation, const std::string& path) const;
+  FileFaults FaultsFor(const std::string& path, bool created) const;
+
+  Faults faults_;
+  int writes_ = 0;
+  int seeks_ = 0;
   platform::FileSystem& real_ = platform::SystemFs();
 };
 
-// Puts a FaultyFileSystem in place of the real one for the lifetime of the object.
+// A FaultyFileSystem in place of the real one for the lifetime of the object.
 class ScopedFaults {
  public:
-  ScopedFaults() : scope_(faults) {}
+  explicit ScopedFaults(const CreatedFileFaults& created_file_faults = {})
+      : faults(created_file_faults), scope_(faults) {}
   FaultyFileSystem faults;
 
  private:
