@@ -73,6 +73,12 @@ CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time) {
   return civil;
 }
 
+platform::FileTime DosStampToFileTime(uint16_t dos_date, uint16_t dos_time,
+                                      int64_t local_offset_seconds) {
+  const int64_t local_seconds = CivilToUnixSeconds(DosToCivil(dos_date, dos_time));
+  return UnixSecondsToFileTime(local_seconds - local_offset_seconds);
+}
+
 void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time) {
   CivilTime clamped = civil;
   if (civil.year < 1980) {

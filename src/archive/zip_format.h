@@ -123,6 +123,10 @@ int64_t FileTimeToUnixSeconds(platform::FileTime time);
 // An MS-DOS date and time (two-second resolution) as a civil time. Fields out of range are taken
 // as the arithmetic gives them, as the Windows conversion does not refuse them either.
 CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time);
+// The instant an MS-DOS stamp names. The stamp is local time; `local_offset_seconds` (east of
+// UTC positive) is the offset the writer applied, so that a member's time survives a repair.
+platform::FileTime DosStampToFileTime(uint16_t dos_date, uint16_t dos_time,
+                                      int64_t local_offset_seconds);
 // A civil time as MS-DOS date and time; years before 1980 become 1980-01-01 00:00:00 and years
 // after 2107 become 2107-12-31 23:59:58, the ends of the format's range.
 void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time);

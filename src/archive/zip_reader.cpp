@@ -72,13 +72,10 @@ uint32_t AttributesOf(uint32_t external) {
   return attributes;
 }
 
-// The DOS stamp is local time; it is turned into an instant with the current offset from UTC,
-// the same offset the writer applies, so a member's time survives a repair unchanged.
 platform::FileTime DosToFileTime(uint32_t dos_date_time) {
-  const zipformat::CivilTime civil = zipformat::DosToCivil(
-      static_cast<uint16_t>(dos_date_time >> 16), static_cast<uint16_t>(dos_date_time));
-  const int64_t local_seconds = zipformat::CivilToUnixSeconds(civil);
-  return zipformat::UnixSecondsToFileTime(local_seconds - Fs().LocalTimeOffsetSeconds());
+  return zipformat::DosStampToFileTime(static_cast<uint16_t>(dos_date_time >> 16),
+                                       static_cast<uint16_t>(dos_date_time),
+                                       Fs().LocalTimeOffsetSeconds());
 }
 
 platform::FileTime UnixTimeToFileTime(int32_t seconds) {

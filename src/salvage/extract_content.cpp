@@ -291,6 +291,10 @@ bool MemberSalvage::CopyStoredEntry(MemberRecord& record, const Path& target,
   }
   const auto data_offset = static_cast<int64_t>(record.data_offset);
   const CopyResult copy = CopyRange(source_, data_offset, end.offset, *out);
+  // The member keeps the time its header gives, as a decoded member does.
+  const platform::FileTime time = zipformat::DosStampToFileTime(
+      record.header.dos_date, record.header.dos_time, Fs().LocalTimeOffsetSeconds());
+  if (!copy.write_failed) out->SetTimes(platform::FileTimes{time, time, time});
   out.reset();
   record.compressed_size = copy.bytes;
   record.written_size = copy.bytes;

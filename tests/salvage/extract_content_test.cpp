@@ -206,6 +206,26 @@ TEST(StoredMembers, SameNameTwice) {
   }
 }
 
+TEST(StoredMembers, KeepTheTimeTheirHeaderGives) {
+  ScopedTempFolder temp;
+  testing::ScopedEnv zone("TZ", "UTC");
+  ::tzset();
+  ZipBuilder::Member member = Stored("Thumbnails/thumbnail.png", kPicture);
+  member.dos_date = static_cast<uint16_t>((2024 - 1980) << 9 | 2 << 5 | 29);  // 2024-02-29
+  member.dos_time = static_cast<uint16_t>(23 << 11 | 59 << 5 | 58 / 2);       // 23:59:58
+  ZipBuilder zip;
+  zip.Add(member);
+  TempDir source_dir;
+  ASSERT_TRUE(WriteFile(source_dir / "s.ods", zip.bytes()));
+  auto source = platform::Fs().OpenExclusiveRead(U16(source_dir / "s.ods"));
+  ExtractMembers(*source, RepairWorkspace::Current(), nullptr, nullptr, nullptr);
+  struct stat st {};
+  ASSERT_EQ(::stat((temp.workspace_folder() + "Thumbnails/thumbnail.png").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtime, 1709251198);  // 2024-02-29 23:59:58 UTC
+  ::unsetenv("TZ");
+  ::tzset();
+}
+
 TEST(MemberNames, NeverLeaveTheWorkspace) {
   struct Case {
     std::string name;

@@ -84,7 +84,8 @@ FaultyFileSystem::FileFaults FaultyFileSystem::FaultsFor(const std::string& path
   }
   for (const SizeFault& fault : size_faults) {
     if (Matches(path, fault.path_part)) {
-      file_faults.capacity = std::min(file_faults.capacity.value_or(fault.capacity), fault.capacity);
+      file_faults.capacity =
+          std::min(file_faults.capacity.value_or(fault.capacity), fault.capacity);
     }
   }
   return file_faults;
@@ -180,8 +181,14 @@ platform::Path FaultyFileSystem::TempFolder() {
   return real_.TempFolder();
 }
 
-platform::Path FaultyFileSystem::CurrentFolder() { return real_.CurrentFolder(); }
-platform::FileTime FaultyFileSystem::CurrentTime() { return real_.CurrentTime(); }
-int64_t FaultyFileSystem::LocalTimeOffsetSeconds() { return real_.LocalTimeOffsetSeconds(); }
+platform::Path FaultyFileSystem::CurrentFolder() {
+  return real_.CurrentFolder();
+}
+platform::FileTime FaultyFileSystem::CurrentTime() {
+  return real_.CurrentTime();
+}
+int64_t FaultyFileSystem::LocalTimeOffsetSeconds() {
+  return real_.LocalTimeOffsetSeconds();
+}
 
 }  // namespace vellomir::testing

@@ -202,7 +202,6 @@ class LockHolder {
   bool locked_ = false;
 };
 
-
 // Little-endian field writers for hand-made records.
 void PutU16(std::string& out, uint16_t value);
 void PutU32(std::string& out, uint32_t value);
