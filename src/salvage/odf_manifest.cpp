@@ -171,25 +171,23 @@ void AppendAttributeValue(std::string& out, std::string_view value) {
   }
 }
 
+// Appends ` name="value"`, the value escaped.
+void AppendAttribute(std::string& out, std::string_view name, std::string_view value) {
+  out += ' ';
+  out += name;
+  out += "=\"";
+  AppendAttributeValue(out, value);
+  out += '"';
+}
+
 void AppendEntry(std::string& out, const ManifestEntry& entry, std::string_view version,
                  bool declare_prefix) {
   out += " <manifest:file-entry";
-  if (declare_prefix) {
-    out += " xmlns:manifest=\"";
-    out += kManifestNamespace;
-    out += '"';
-  }
-  out += " manifest:full-path=\"";
-  AppendAttributeValue(out, entry.path);
-  out += '"';
-  if (!version.empty()) {
-    out += " manifest:version=\"";
-    AppendAttributeValue(out, version);
-    out += '"';
-  }
-  out += " manifest:media-type=\"";
-  AppendAttributeValue(out, entry.media_type);
-  out += "\"/>\n";
+  if (declare_prefix) AppendAttribute(out, "xmlns:manifest", kManifestNamespace);
+  AppendAttribute(out, "manifest:full-path", entry.path);
+  if (!version.empty()) AppendAttribute(out, "manifest:version", version);
+  AppendAttribute(out, "manifest:media-type", entry.media_type);
+  out += "/>\n";
 }
 
 }  // namespace
@@ -254,15 +252,9 @@ void ManifestReader::OnStartTag(size_t depth, XmlNamespace ns, std::string_view 
 
 std::string RenderManifest(std::string_view document_media_type, std::string_view version,
                            const std::vector<ManifestEntry>& entries) {
-  std::string out =
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest:manifest xmlns:manifest=\"";
-  out += kManifestNamespace;
-  out += '"';
-  if (!version.empty()) {
-    out += " manifest:version=\"";
-    AppendAttributeValue(out, version);
-    out += '"';
-  }
+  std::string out = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest:manifest";
+  AppendAttribute(out, "xmlns:manifest", kManifestNamespace);
+  if (!version.empty()) AppendAttribute(out, "manifest:version", version);
   out += ">\n";
   if (!document_media_type.empty()) {
     AppendEntry(out, {"/", std::string(document_media_type)}, version, false);

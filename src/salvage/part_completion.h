@@ -17,7 +17,10 @@
 //   do not count as broken: office programs pass over them;
 // - writes "mimetype" afresh when it is missing or holds no media type: from the manifest's "/"
 //   entry, else from the extension of the document's name, else from the kind of its content.
-// Parts that are well-formed, and every other member, are left byte for byte as they were.
+// Parts that are well-formed, and every other member, are left byte for byte as they were. So is
+// a part that cannot be checked: nested more than 10,000 elements deep, with more than 1 MiB of
+// open element names or 10,000 namespace declarations in force, or with one piece of markup
+// over 32 MiB (bounds that keep memory flat against a hostile part).
 //
 // Usage:
 //   CompletionResult completion = CompleteDamagedParts(workspace.folder, source_path);

@@ -239,7 +239,6 @@ class Scanner {
 
   bool have_safe_ = false;
   uint64_t safe_offset_ = 0;
-  size_t safe_depth_ = 0;
   // The bottom entries that the live stack still shares with the stack at the safe boundary.
   size_t shared_depth_ = 0;
   // End tags of the entries above shared_depth_ at the safe boundary, innermost first.
@@ -331,8 +330,7 @@ bool Scanner::IsSafeInside(Place place) const {
 void Scanner::MarkSafe(uint64_t offset) {
   have_safe_ = true;
   safe_offset_ = offset;
-  safe_depth_ = stack_.size();
-  shared_depth_ = safe_depth_;
+  shared_depth_ = stack_.size();
   saved_closing_tags_.clear();
   safe_rows_ = rows_total_;
 }

@@ -66,13 +66,12 @@ struct XmlScanResult {
     kCompletable,     // not well-formed; keep_bytes and closing_tags give a well-formed part
     kNothingToKeep,   // not well-formed before the root element's start tag was complete
     kNotCompletable,  // not well-formed, but a cut cannot be made safely: the part is not in
-                      // UTF-8 (or ASCII), or it declares entities, whose markup expat reports at
-                      // the place of the reference instead of at its own bytes
+                      // UTF-8 (or ASCII) or in an encoding expat does not know, or it declares
+                      // entities, whose markup expat reports at the place of the reference
     kBeyondLimits,    // beyond one of the XmlScanLimits: not known whether well-formed
     kReadFailed,      // the part could not be read to its end
   };
   Verdict verdict = Verdict::kReadFailed;
-  uint64_t size = 0;         // bytes read
   uint64_t keep_bytes = 0;   // kCompletable: the sound prefix, ending at an element boundary
   std::string closing_tags;  // kCompletable: end tags for the elements open at that boundary
   // In a spreadsheet part: the complete rows of its sheets in what stays (the whole part when it
