@@ -139,6 +139,12 @@ std::vector<CutCase> CutCases() {
       {"InsideEndTag", two_rows, "<table:table-row>" + Cell(3) + TextCell("x") + "</table:tab",
        kCloseSheet, 2},
       {"AfterCompleteRow", two_rows, "", kCloseSheet, 2},
+      // A flipped bit makes an end tag that matches no start tag; random bytes, invalid UTF-8.
+      {"FlippedBitInEndTag", two_rows,
+       "<table:table-row>" + Cell(3) + "</table:table-rov>" + Rows(4, 5), kCloseSheet, 2},
+      {"RandomBytesInText", two_rows,
+       "<table:table-row>" + Cell(3) + "<table:table-cell><text:p>\xFF\x9A\x10" + Rows(4, 5),
+       kCloseSheet, 2},
       {"InMultiByteCharacter", two_rows,
        "<table:table-row>" + Cell(3) + "<table:table-cell><text:p>caf\xC3", kCloseSheet, 2},
       {"ZeroFilledTail", two_rows + Row(3), std::string(4096, '\0'), kCloseSheet, 3},
