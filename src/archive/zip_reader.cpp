@@ -408,7 +408,11 @@ std::unique_ptr<ZipReader> ZipReader::Open(const Path& path, ZipStatus* status) 
     return nullptr;
   }
   state->seekable = state->file->IsDiskFile();
-  state->root_folder = Fs().CurrentFolder() + platform::kSeparator;
+  // Folders for folder entries and relative targets are made below the current folder. When it
+  // cannot be had (it was removed), none are made: an empty root would put them below the file
+  // system's root instead.
+  const Path current_folder = Fs().CurrentFolder();
+  if (!current_folder.empty()) state->root_folder = current_folder + platform::kSeparator;
   *status = ZipStatus::kNotAnArchive;
 
   const int64_t end_record = state->FindEndRecord();
@@ -459,7 +463,7 @@ ZipStatus ZipReader::ExtractEntry(const Path& target) {
 
   if ((info.attributes & platform::kAttrDirectory) != 0) {
     // A folder entry names a folder below the root; one that would leave it is not created.
-    if (IsPlainRelative(info.wname)) {
+    if (!state_->root_folder.empty() && IsPlainRelative(info.wname)) {
       CreateFoldersBelow(state_->root_folder, info.wname);
     }
     return ZipStatus::kOk;
@@ -467,7 +471,9 @@ ZipStatus ZipReader::ExtractEntry(const Path& target) {
   const size_t last_separator = target.find_last_of(u"/\\");
   if (last_separator != Path::npos && last_separator > 0) {
     const std::u16string_view folder(target.data(), last_separator);
-    if (IsPlainRelative(folder)) CreateFoldersBelow(state_->root_folder, folder);
+    if (!state_->root_folder.empty() && IsPlainRelative(folder)) {
+      CreateFoldersBelow(state_->root_folder, folder);
+    }
   }
 
   std::unique_ptr<platform::File> out =

@@ -323,6 +323,34 @@ TEST(ZipReader, CreatesOnlyRelativeTargetFoldersBelowItsRoot) {
   EXPECT_EQ(testing::ListFilesRecursively(root.path()), std::vector<std::string>{"a/b/c.txt"});
 }
 
+// With the current folder removed, the folders of a folder entry or of a relative target have no
+// root to go below; none are made, least of all below the file system's root.
+TEST(ZipReader, MakesNoFoldersWhenTheCurrentFolderIsGone) {
+  TempDir dir;
+  const std::string unique = "vellomir-reader-" + std::to_string(::getpid());
+  ZipBuilder::Member folder = Deflated("");
+  folder.name = unique + "/";
+  folder.external_attributes = 0x41ED0010;  // drwxr-xr-x, MS-DOS folder
+  ASSERT_TRUE(WriteFile(dir / "folder.zip", OneMemberArchive(folder)));
+  ASSERT_TRUE(WriteFile(dir / "file.zip", OneMemberArchive(Deflated())));
+  char previous[4096];
+  ASSERT_NE(::getcwd(previous, sizeof previous), nullptr);
+  {
+    TempDir gone;
+    ASSERT_EQ(::chdir(gone.path().c_str()), 0);
+  }  // the current folder is removed here
+  ZipStatus status = ZipStatus::kOk;
+  auto folder_reader = ZipReader::Open(U16(dir / "folder.zip"), &status);
+  ASSERT_TRUE(folder_reader);
+  EXPECT_EQ(folder_reader->ExtractEntry(U16(dir / "unused")), ZipStatus::kOk);
+  auto file_reader = ZipReader::Open(U16(dir / "file.zip"), &status);
+  ASSERT_TRUE(file_reader);
+  EXPECT_EQ(file_reader->ExtractEntry(U16(unique + "/c.txt")), ZipStatus::kCannotOpen);
+  ASSERT_EQ(::chdir(previous), 0);
+  EXPECT_FALSE(testing::Exists("/" + unique));
+  ::rmdir(("/" + unique).c_str());
+}
+
 // The DOS stamp is local time: with the zone one hour east of UTC, 14:00:00 is 13:00:00 UTC.
 TEST(ZipReader, TurnsTheDosStampIntoAnInstantAndPrefersTheExtendedTimestamp) {
   TempDir dir;
