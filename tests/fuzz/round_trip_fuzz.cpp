@@ -44,10 +44,13 @@ void Salvage(const platform::Path& source_path, const RepairWorkspace& workspace
 
 }  // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+VELLOMIR_FUZZ_TARGET(RoundTripInput) {
   const std::string source_path = fuzz::WriteInput("source.ods", data, size);
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!workspace.valid()) fuzz::Fail("no workspace");
+  const platform::Path& private_folder = workspace.temp_folder;
+  const fuzz::ChangesOnlyBelow guard(
+      {platform::ToNative(private_folder.substr(0, private_folder.size() - 1))});
   ResetWorkspace();
   Salvage(platform::FromNative(source_path), workspace);
   const std::map<std::string, std::string> salvaged = FilesBelow(workspace.folder);
@@ -69,5 +72,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (representable && unpacked.size() != salvaged.size()) fuzz::Fail("a member was lost");
   ResetWorkspace();
+  guard.Check();
   return 0;
 }

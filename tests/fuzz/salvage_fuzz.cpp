@@ -1,5 +1,5 @@
 // Arbitrary bytes as a source document: the whole salvage into the private workspace, which
-// nothing may leave.
+// nothing may leave, and one record for every local header.
 #include <unistd.h>
 
 #include <cstdint>
@@ -9,22 +9,26 @@
 #include "platform/platform.h"
 #include "salvage/salvage.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+VELLOMIR_FUZZ_TARGET(SalvageInput) {
   using namespace vellomir;
   const std::string source_path = fuzz::WriteInput("source.ods", data, size);
+  const std::string private_folder = "vellomir-" + std::to_string(::geteuid());
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!workspace.valid()) fuzz::Fail("no workspace");
   {
+    const fuzz::ChangesOnlyBelow guard(
+        {platform::ToNative(workspace.folder), platform::ToNative(workspace.scratch_archive)});
     auto source = platform::Fs().OpenExclusiveRead(platform::FromNative(source_path));
     if (!source) fuzz::Fail("cannot open the source");
     std::vector<int64_t> headers, descriptors;
     std::vector<MemberRecord> members;
     ExtractMembers(*source, workspace, &headers, &descriptors, &members);
     if (members.size() != headers.size()) fuzz::Fail("a header without its record");
+    guard.Check();
   }
-  const std::string private_folder = "vellomir-" + std::to_string(::geteuid());
-  if (!fuzz::OnlyBelow(fuzz::ScratchFolder(), {"source.ods", private_folder + "/TempDirZanth",
-                                               private_folder + "/temp12temp.zip"})) {
+  if (!fuzz::WrittenOnlyBelow(
+          fuzz::ScratchFolder(),
+          {"source.ods", private_folder + "/TempDirZanth", private_folder + "/temp12temp.zip"})) {
     fuzz::Fail("a file outside the workspace");
   }
   ResetWorkspace();
