@@ -1,6 +1,8 @@
 // A file system for tests that forwards to the real one and fails on cue: a full disk, a failing
-// write or repositioning, reads of a file that fail from an offset on (a bad sector), files or
-// results that cannot be created or named, and a hook to change the world between two calls.
+// write or repositioning, reads of a file that fail from an offset on (a bad sector, a vanished
+// device), files or results that cannot be created or named, files that count what is written to
+// them instead of storing it, and a hook to change the world between two calls. Read and size
+// faults apply to files already open as soon as they are added, so the hook can add them midway.
 // Put it in place with platform::ScopedFileSystem, or use ScopedFaults.
 #ifndef VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
 #define VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
@@ -33,7 +35,8 @@ class FaultyFileSystem : public platform::FileSystem {
   // Faults of the files whose path contains `path_part` (UTF-8).
   struct ReadFault {
     std::string path_part;
-    int64_t from_offset = 0;  // a read that reaches this offset fails
+    int64_t from_offset = 0;  // a read that reaches into [from_offset, to_offset) fails
+    std::optional<int64_t> to_offset = std::nullopt;  // none: to the end of the file
   };
   struct SizeFault {
     std::string path_part;
@@ -44,13 +47,18 @@ class FaultyFileSystem : public platform::FileSystem {
 
   std::vector<ReadFault> read_faults;
   std::vector<SizeFault> size_faults;
+  // Created files whose path contains one of these store nothing: a write succeeds and only
+  // moves the position on, and the file's size is the furthest position written. A member of
+  // gigabytes costs no disk this way.
+  std::vector<std::string> count_only;
   // CreateFile fails for paths that contain one of these.
   std::vector<std::string> refuse_create;
   // CreatePendingFile fails for folders that contain one of these.
   std::vector<std::string> refuse_pending;
   // Publish fails for every pending file.
   bool refuse_publish = false;
-  // Called before every operation with its name ("CreateFile", "Publish", ...) and path.
+  // Called before every operation with its name ("CreateFile", "Publish", ...) and path; a
+  // MoveFile is announced as "MoveFile" with its source, then "MoveFileTarget" with its target.
   std::function<void(const char* operation, const std::string& path)> before;
 
   // Writes to created files so far.
@@ -78,14 +86,11 @@ class FaultyFileSystem : public platform::FileSystem {
   template <typename Base>
   class FaultyFile;
   class FaultyPendingFile;
-  struct FileFaults {
-    std::optional<int64_t> read_from;
-    std::optional<uint64_t> capacity;
-    bool counted = false;  // a created file: its writes and seeks are counted
-  };
-
   void Before(const char* operation, const std::string& path) const;
-  FileFaults FaultsFor(const std::string& path, bool created) const;
+  // The faults in force for the file at `path` (UTF-8); `created` for a file the program created.
+  bool ReadFails(const std::string& path, int64_t from, int64_t to) const;
+  std::optional<uint64_t> CapacityFor(const std::string& path, bool created) const;
+  bool CountsOnly(const std::string& path) const;
 
   Faults faults_;
   int writes_ = 0;
