@@ -41,7 +41,8 @@ struct SignatureIndex {
 
 // Reads the whole source in 64 KiB blocks and records every signature wherever it begins: across
 // block boundaries and in a block's last bytes too. A block that cannot be read (a bad sector) is
-// passed over and the scan goes on behind it.
+// read again in 4 KiB pieces; a piece that cannot be read is passed over and the scan goes on
+// behind it.
 SignatureIndex ScanSignatures(platform::File& source);
 
 }  // namespace vellomir::salvage_internal

@@ -10,6 +10,9 @@ namespace vellomir::salvage_internal {
 namespace {
 
 constexpr size_t kBlockSize = 65536;
+// A block that cannot be read is read again in pieces of this size, so that one bad sector costs
+// the signatures of its own piece, not of the whole block around it.
+constexpr size_t kPieceSize = 4096;
 // The bytes of a block's end that are kept for the next round, so that a signature that begins in
 // a block's last three bytes is seen whole.
 constexpr size_t kCarry = 3;
@@ -32,14 +35,20 @@ class Scanner {
   SignatureIndex Run() {
     std::vector<uint8_t> buffer(kCarry + kBlockSize);
     size_t carried = 0;
-    int64_t position = 0;  // file offset of the next block
+    int64_t position = 0;      // file offset of the next block
+    int64_t pieces_until = 0;  // up to here, the source is read in pieces
     for (;;) {
-      const int64_t n = platform::ReadAt(source_, position, buffer.data() + carried, kBlockSize);
+      const size_t want = position < pieces_until ? kPieceSize : kBlockSize;
+      const int64_t n = platform::ReadAt(source_, position, buffer.data() + carried, want);
       if (n == 0) break;
       if (n < 0) {
-        // A block that cannot be read is passed over; whatever follows it is still found.
+        if (want == kBlockSize) {
+          pieces_until = position + static_cast<int64_t>(kBlockSize);
+          continue;
+        }
+        // A piece that cannot be read is passed over; whatever follows it is still found.
         const int64_t size = source_.Size();
-        position += static_cast<int64_t>(kBlockSize);
+        position += static_cast<int64_t>(want);
         carried = 0;
         if (size < 0 || position >= size) break;
         continue;
