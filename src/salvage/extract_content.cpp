@@ -27,6 +27,7 @@ using platform::Path;
 using salvage_internal::SignatureIndex;
 
 constexpr size_t kBlockSize = 65536;
+constexpr size_t kPieceSize = 4096;
 constexpr size_t kHeaderBufferSize = 512;
 constexpr uint16_t kMaxNameLength = 260;
 // The format's bound on a member's size; a member whose size is not known is decoded up to it.
@@ -248,8 +249,8 @@ std::optional<DescriptorValues> MemberSalvage::FindDescriptor(int64_t data_offse
 }
 
 // Copies [data offset, end) of the source into `out`, updating the CRC-32. Returns the bytes
-// copied; false in `ok` when a write failed. A failed read ends the copy as the end of the data
-// would.
+// copied, with write_failed set when a write failed. A failed read ends the copy as the end of the
+// data would, once the bytes before the unreadable 4 KiB piece are copied.
 struct CopyResult {
   uint64_t bytes = 0;
   uint32_t crc32 = 0;
@@ -259,9 +260,15 @@ struct CopyResult {
 CopyResult CopyRange(platform::File& source, int64_t from, int64_t to, platform::File& out) {
   CopyResult result;
   std::vector<uint8_t> block(kBlockSize);
+  size_t piece = kBlockSize;
   for (int64_t position = from; position < to;) {
-    const auto want = static_cast<size_t>(std::min<int64_t>(kBlockSize, to - position));
+    const auto want = static_cast<size_t>(std::min<int64_t>(piece, to - position));
     const int64_t n = platform::ReadAt(source, position, block.data(), want);
+    if (n < 0 && piece == kBlockSize) {
+      // A block with a bad sector in it: the bytes before the sector are read in small pieces.
+      piece = kPieceSize;
+      continue;
+    }
     if (n <= 0) break;
     if (!out.Write(block.data(), static_cast<size_t>(n))) {
       result.write_failed = true;
