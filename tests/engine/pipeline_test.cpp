@@ -80,8 +80,19 @@ std::u16string SevenLines(const std::string& result) {
 class PipelineTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(WriteFile(source_dir_ / "Book.ods", SmallDocument()));
+    PutSource("Book.ods", SmallDocument());
     output_ = out_dir_.path() + "/";
+  }
+  // Whatever a test does, the repair never changes a source document.
+  void TearDown() override {
+    for (const auto& [path, bytes] : sources_) EXPECT_EQ(ReadFile(path), bytes) << path;
+  }
+  // Writes a source document and remembers its bytes.
+  std::string PutSource(const std::string& name, const std::string& bytes) {
+    const std::string path = source_dir_ / name;
+    EXPECT_TRUE(WriteFile(path, bytes));
+    sources_[path] = bytes;
+    return path;
   }
   // Nothing of the workspace is left in the temporary folder.
   void ExpectCleanTemp() {
@@ -93,6 +104,7 @@ class PipelineTest : public ::testing::Test {
   TempDir source_dir_;
   TempDir out_dir_;
   std::string output_;
+  std::map<std::string, std::string> sources_;
 };
 
 TEST_F(PipelineTest, RepairsADocumentAndNamesTheResult) {
@@ -112,7 +124,7 @@ TEST_F(PipelineTest, RepairsADocumentAndNamesTheResult) {
 }
 
 TEST_F(PipelineTest, ASourceThatCannotBeOpenedGivesTwoLinesAndNoResult) {
-  ASSERT_TRUE(WriteFile(source_dir_ / "locked.ods", SmallDocument()));
+  PutSource("locked.ods", SmallDocument());
   const int fd = ::open((source_dir_ / "locked.ods").c_str(), O_RDONLY);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX), 0);
@@ -128,7 +140,7 @@ TEST_F(PipelineTest, ASourceThatCannotBeOpenedGivesTwoLinesAndNoResult) {
 }
 
 TEST_F(PipelineTest, ASourceWithoutMembersGivesAnEmptyResult) {
-  ASSERT_TRUE(WriteFile(source_dir_ / "nothing.ods", std::string(5000, 'z')));
+  PutSource("nothing.ods", std::string(5000, 'z'));
   const Repair repair = RepairOne(source_dir_ / "nothing.ods", output_);
   EXPECT_EQ(repair.log, SevenLines(output_ + "REC_nothing.ods"));
   const auto result = ReadFile(output_ + "REC_nothing.ods");
@@ -215,8 +227,7 @@ std::vector<std::string> Names(const std::map<std::string, std::string>& members
 // REC_ name; nothing stays in the temporary folder and the source is never changed.
 TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
   const FaultDocument document = MakeFaultDocument();
-  const std::string source = source_dir_ / "Book.ods";
-  ASSERT_TRUE(WriteFile(source, document.bytes));
+  const std::string source = PutSource("Book.ods", document.bytes);
   const std::u16string five =
       Lines({u"Opening file..", u"Opening file Done..", u"Extracting file content..",
              u"Extracting file content Done..", u"Making new file.."});
@@ -303,7 +314,9 @@ TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
          when_extracting(f, [&f] { f.read_faults = {{"Book.ods", 0}}; });
        },
        // A stored member's file is made before its first read: it comes out empty.
-       saved, std::vector<std::string>{"mimetype"}, {"mimetype"},
+       saved,
+       std::vector<std::string>{"mimetype"},
+       {"mimetype"},
        [](const std::map<std::string, std::string>& result) {
          EXPECT_EQ(result.at("mimetype"), "");
        }},
@@ -366,7 +379,7 @@ TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
     SCOPED_TRACE(c.what);
     ::mkdir(out_dir_.path().c_str(), 0700);
     ::chmod(out_dir_.path().c_str(), 0700);
-    ASSERT_TRUE(WriteFile(source, document.bytes));
+    PutSource("Book.ods", document.bytes);
     Repair repair;
     {
       testing::ScopedFaults faults;
@@ -378,7 +391,7 @@ TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
     EXPECT_EQ(repair.saved, c.members.has_value());
     ExpectCleanTemp();
     if (c.what != std::string("the source shrinks between the scan and the copy")) {
-      EXPECT_EQ(ReadFile(source), document.bytes);  // the source is never changed
+      EXPECT_EQ(ReadFile(source), document.bytes);
     }
     if (!c.members) {
       EXPECT_TRUE(testing::ListFilesRecursively(out_dir_.path()).empty());
