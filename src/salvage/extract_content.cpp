@@ -105,11 +105,10 @@ class MemberSalvage {
   platform::File& source_;
   const SignatureIndex& index_;
   const RepairWorkspace& workspace_;
-  std::vector<MemberRecord>* records_;
+  std::vector<MemberRecord>* records_;  // null: no records are kept
   // Which record wrote each file of the workspace, so that a later member of the same name can
   // mark the earlier one as replaced.
   std::map<Path, size_t> writers_;
-  std::vector<MemberRecord> own_records_;
 };
 
 std::optional<LocalHeaderInfo> ParseLocalHeader(std::span<const uint8_t> bytes) {
@@ -185,7 +184,10 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
 }
 
 void MemberSalvage::Remember(MemberRecord record) {
-  std::vector<MemberRecord>& records = records_ != nullptr ? *records_ : own_records_;
+  // Without a caller that asks for them, records are not kept: a source made of millions of
+  // false headers would otherwise cost far more memory than its offset lists.
+  if (records_ == nullptr) return;
+  std::vector<MemberRecord>& records = *records_;
   const bool written = record.outcome == MemberRecord::Outcome::kWhole ||
                        record.outcome == MemberRecord::Outcome::kPartial ||
                        record.outcome == MemberRecord::Outcome::kCrcMismatch;
