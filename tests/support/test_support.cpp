@@ -82,6 +82,22 @@ std::optional<std::string> ReadFile(const std::string& path) {
   return content.str();
 }
 
+std::optional<std::pair<uint64_t, uint32_t>> FileDigest(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<char> block(1u << 20);
+  uint64_t size = 0;
+  uLong crc = crc32(0, nullptr, 0);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    const auto n = static_cast<uInt>(in.gcount());
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), n);
+    size += n;
+  }
+  if (in.bad()) return std::nullopt;
+  return std::make_pair(size, static_cast<uint32_t>(crc));
+}
+
 bool Exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;

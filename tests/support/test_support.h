@@ -63,6 +63,9 @@ class ScopedTempFolder {
 
 bool WriteFile(const std::string& path, std::string_view bytes);
 std::optional<std::string> ReadFile(const std::string& path);
+// The size and CRC-32 of a file, read in blocks: to see whether a file of gigabytes changed
+// without holding it in memory. Nothing when it cannot be read.
+std::optional<std::pair<uint64_t, uint32_t>> FileDigest(const std::string& path);
 bool Exists(const std::string& path);
 void MakeFolders(const std::string& path);
 // Every file below `folder`, as paths relative to it with "/", sorted.
