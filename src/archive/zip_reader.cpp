@@ -184,7 +184,9 @@ struct ZipReader::State {
   std::optional<LocalLayout> CheckLocalHeader();
   ZipStatus EntryInfo(ZipEntryInfo* info);
   bool OpenCurrentEntry();
+  bool Refill(OpenEntry& e);
   int64_t ReadEntry(uint8_t* out, size_t length);
+  bool DeflateStreamEndsHere();
 };
 
 int64_t ZipReader::State::FindEndRecord() {
@@ -340,6 +342,42 @@ bool ZipReader::State::OpenCurrentEntry() {
   return true;
 }
 
+// Fills the input buffer from the compressed data when it is empty and data remain. False when
+// the read failed.
+bool ZipReader::State::Refill(OpenEntry& e) {
+  if (e.buffered > 0 || e.compressed_left == 0) return true;
+  const auto chunk = static_cast<size_t>(std::min<uint64_t>(kInputBufferSize, e.compressed_left));
+  if (!ReadExact(e.next_compressed, e.buffer.data(), chunk)) return false;
+  e.next_compressed += static_cast<int64_t>(chunk);
+  e.compressed_left -= chunk;
+  e.buffered = chunk;
+  e.buffer_position = 0;
+  return true;
+}
+
+// Whether the deflate stream of the open entry ends right where its output reached the entry's
+// size: inflate is given room for one more byte, which is not kept. The empty blocks of a stream
+// may take several rounds; each consumes input, so this ends with the compressed data.
+bool ZipReader::State::DeflateStreamEndsHere() {
+  if (!entry || !entry->stream_ready || entry->stream_ended) return false;
+  OpenEntry& e = *entry;
+  for (;;) {
+    if (!Refill(e)) return false;
+    uint8_t spare = 0;
+    e.stream.next_in = e.buffer.data() + e.buffer_position;
+    e.stream.avail_in = static_cast<uInt>(e.buffered);
+    e.stream.next_out = &spare;
+    e.stream.avail_out = 1;
+    const int status = inflate(&e.stream, Z_NO_FLUSH);
+    const size_t consumed = e.buffered - e.stream.avail_in;
+    e.buffer_position += consumed;
+    e.buffered -= consumed;
+    if (status == Z_STREAM_END) return e.stream.avail_out == 1;
+    if (status != Z_OK || e.stream.avail_out == 0) return false;  // more data, or broken
+    if (e.buffered == 0 && e.compressed_left == 0) return false;  // the data run out first
+  }
+}
+
 // Reads up to `length` bytes of the open entry's data; a negative result is a failure, 0 the end.
 int64_t ZipReader::State::ReadEntry(uint8_t* out, size_t length) {
   if (!entry) return -1;
@@ -348,15 +386,7 @@ int64_t ZipReader::State::ReadEntry(uint8_t* out, size_t length) {
   uint64_t room = std::min<uint64_t>(length, e.uncompressed_left);
   int64_t produced = 0;
   while (room > 0) {
-    if (e.buffered == 0 && e.compressed_left > 0) {
-      const auto chunk =
-          static_cast<size_t>(std::min<uint64_t>(kInputBufferSize, e.compressed_left));
-      if (!ReadExact(e.next_compressed, e.buffer.data(), chunk)) return -1;
-      e.next_compressed += static_cast<int64_t>(chunk);
-      e.compressed_left -= chunk;
-      e.buffered = chunk;
-      e.buffer_position = 0;
-    }
+    if (!Refill(e)) return -1;
     if (e.method == zipformat::kMethodStored) {
       // Stored data that run out before the recorded size simply end there.
       if (e.buffered == 0) break;
@@ -503,8 +533,12 @@ ZipStatus ZipReader::ExtractEntry(const Path& target) {
   out.reset();
   if (state_->entry) {
     const OpenEntry& e = *state_->entry;
-    extracted_whole_ =
-        e.method == zipformat::kMethodStored ? e.uncompressed_left == 0 : e.stream_complete;
+    // A deflated entry is whole when its stream ended, also when that end comes right after
+    // the last byte its size allows (an empty entry ends before any byte is asked for).
+    extracted_whole_ = e.method == zipformat::kMethodStored
+                           ? e.uncompressed_left == 0
+                           : e.stream_complete || (!failed && e.uncompressed_left == 0 &&
+                                                   state_->DeflateStreamEndsHere());
   }
   extracted_crc_ = crc;
   state_->entry.reset();

@@ -248,6 +248,21 @@ TEST(ZipReader, FencesOutputAtTheCentralSizeAndKeepsWhatABrokenStreamGave) {
             static_cast<time_t>(broken.info.times.last_write / 10000000 - 11644473600LL));
 }
 
+// A deflated entry is whole when its stream ends with its last byte, also an empty one, whose
+// stream ends before any byte is asked for.
+TEST(ZipReader, ReportsAnEntryWholeWhenItsStreamEndsAtItsSize) {
+  TempDir dir;
+  for (const std::string& data : {std::string(), kText, testing::TextRows(5000, 3)}) {
+    SCOPED_TRACE(data.size());
+    const Extraction e = Extract(dir, OneMemberArchive(Deflated(data)));
+    EXPECT_EQ(e.extract, ZipStatus::kOk);
+    EXPECT_EQ(e.data, data);
+    EXPECT_TRUE(e.whole);
+    EXPECT_EQ(e.crc, testing::Crc32(data));
+    ::chmod((dir / "out.bin").c_str(), 0644);
+  }
+}
+
 TEST(ZipReader, ExtractsDataWhoseCrcDiffers) {
   TempDir dir;
   ZipBuilder::Member member = Deflated();
