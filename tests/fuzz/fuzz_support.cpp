@@ -162,7 +162,7 @@ class ChangesOnlyBelow::Guard final : public platform::FileSystem {
     for (const std::string& folder : allowed_) {
       if (native.compare(0, folder.size(), folder) != 0) continue;
       if (native.size() > folder.size() && native[folder.size()] != '/') continue;
-      if (PlainlyNamed(std::string_view(native).substr(folder.size()))) return true;
+      if (NeverClimbs(std::string_view(native).substr(folder.size()))) return true;
     }
     if (first_violation_.empty()) first_violation_ = native;
     return false;
@@ -172,21 +172,19 @@ class ChangesOnlyBelow::Guard final : public platform::FileSystem {
   bool IsAbove(const platform::Path& path) const {
     const std::string native = platform::ToNative(path) + "/";
     for (const std::string& folder : allowed_) {
-      if (folder.compare(0, native.size(), native) == 0 && PlainlyNamed(native)) return true;
+      if (folder.compare(0, native.size(), native) == 0 && NeverClimbs(native)) return true;
     }
     return false;
   }
 
-  // Every component after the first separator is neither empty, ".", nor "..". A trailing
-  // separator is allowed.
-  static bool PlainlyNamed(std::string_view rest) {
+  // No component after the first separator is "..": the one spelling that climbs. Empty and "."
+  // components stay where they are.
+  static bool NeverClimbs(std::string_view rest) {
+    if (!rest.empty() && rest[0] != '/') return false;
     size_t start = 0;
     while (start < rest.size()) {
-      if (rest[start] != '/') return false;
       const size_t end = std::min(rest.find('/', start + 1), rest.size());
-      const std::string_view component = rest.substr(start + 1, end - start - 1);
-      if (component == "." || component == "..") return false;
-      if (component.empty() && end != rest.size()) return false;
+      if (rest.substr(start + 1, end - start - 1) == "..") return false;
       start = end;
     }
     return true;
