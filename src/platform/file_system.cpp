@@ -22,9 +22,13 @@ ScopedFileSystem::~ScopedFileSystem() {
   g_replacement.store(previous_, std::memory_order_release);
 }
 
+int64_t File::ReadAt(int64_t offset, void* buffer, size_t size) {
+  if (!Seek(offset)) return -1;
+  return Read(buffer, size);
+}
+
 int64_t ReadAt(File& file, int64_t offset, void* buffer, size_t size) {
-  if (!file.Seek(offset)) return -1;
-  return file.Read(buffer, size);
+  return file.ReadAt(offset, buffer, size);
 }
 
 bool ReadExactAt(File& file, int64_t offset, void* buffer, size_t size) {

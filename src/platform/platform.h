@@ -79,6 +79,10 @@ class File {
   // Reads up to `size` bytes at the position and advances it. Returns the number of bytes read,
   // 0 at the end of the file, -1 when the read failed (a bad sector, a vanished device).
   virtual int64_t Read(void* buffer, size_t size) = 0;
+  // Reads up to `size` bytes at `offset`, as Seek and then Read do; the position afterwards is
+  // not defined. One call where the system can read at an offset, which matters for a source of
+  // millions of false headers that are each read once.
+  virtual int64_t ReadAt(int64_t offset, void* buffer, size_t size);
   // Writes all `size` bytes at the position and advances it. False when not all of them could be
   // written (a full disk, a failing device).
   virtual bool Write(const void* buffer, size_t size) = 0;
@@ -97,7 +101,7 @@ class File {
   File() = default;
 };
 
-// Reads up to `size` bytes at `offset`: Seek, then Read. Returns -1 when either fails.
+// Reads up to `size` bytes at `offset` (File::ReadAt). Returns -1 when the read failed.
 int64_t ReadAt(File& file, int64_t offset, void* buffer, size_t size);
 // Reads exactly `size` bytes at `offset`. False on a failure and on an early end of the file.
 bool ReadExactAt(File& file, int64_t offset, void* buffer, size_t size);

@@ -140,6 +140,23 @@ class FdFile : public Base {
     return static_cast<int64_t>(done);
   }
 
+  int64_t ReadAt(int64_t offset, void* buffer, size_t size) override {
+    if (offset < 0) return -1;
+    size_t done = 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (done < size) {
+      const ssize_t n = ::pread(fd_, out + done, size - done,
+                                static_cast<off_t>(offset) + static_cast<off_t>(done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        return done > 0 ? static_cast<int64_t>(done) : -1;
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+  }
+
   bool Write(const void* buffer, size_t size) override {
     size_t done = 0;
     const auto* in = static_cast<const unsigned char*>(buffer);
