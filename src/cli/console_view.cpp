@@ -49,8 +49,9 @@ void ConsoleView::ShowMessage(const std::u16string& text) {
   Print(status_text_ + u"\n" + text + u"\n");
 }
 
-void ConsoleView::FileDone(int, const platform::Path&, const FileOutcome& outcome) {
+void ConsoleView::FileDone(int, const platform::Path& source, const FileOutcome& outcome) {
   if (outcome.saved) ++repaired_;
+  documents_.push_back(ReportedDocument{source, outcome});
 }
 
 }  // namespace vellomir::cli

@@ -109,6 +109,9 @@ class MemberSalvage {
   // mark the earlier one as replaced.
   std::map<Path, size_t> writers_;
   std::vector<MemberRecord> own_records_;
+  // The end of the data of the last member confirmed whole by its CRC-32: a signature before it
+  // is a byte pattern inside that member, which a salvage would turn into a junk member.
+  int64_t confirmed_end_ = 0;
 };
 
 std::optional<LocalHeaderInfo> ParseLocalHeader(std::span<const uint8_t> bytes) {
@@ -132,6 +135,10 @@ std::optional<LocalHeaderInfo> ParseLocalHeader(std::span<const uint8_t> bytes) 
 void MemberSalvage::RecoverEntry(int64_t offset) {
   MemberRecord record;
   record.header_offset = offset;
+  if (offset < confirmed_end_) {
+    record.outcome = MemberRecord::Outcome::kInsideMember;
+    return Remember(std::move(record));
+  }
   const int64_t size = source_.Size();
   if (size < 0 || offset + 32 > size) {
     record.outcome = MemberRecord::Outcome::kPassedOver;
@@ -149,6 +156,10 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
   }
   record.header = *header;
   if (header->name_length > kMaxNameLength) {
+    // Not tried; the report still shows as much of the name as the header buffer holds.
+    const auto shown = std::min<size_t>(header->name_length, static_cast<size_t>(read) - 30);
+    const std::string_view name(reinterpret_cast<const char*>(buffer.data()) + 30, shown);
+    record.name = platform::FromNative(name.substr(0, name.find('\0')));
     record.outcome = MemberRecord::Outcome::kPassedOver;
     return Remember(std::move(record));
   }
@@ -169,7 +180,8 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
   if (path.is_folder || path.relative.empty()) {
     // A folder entry yields just its folder; an empty name yields nothing.
     if (!path.relative.empty()) CDirectoryManager::CreateFolderPath(target);
-    record.outcome = MemberRecord::Outcome::kNotWritten;
+    record.outcome = path.is_folder && !path.relative.empty() ? MemberRecord::Outcome::kFolder
+                                                              : MemberRecord::Outcome::kNotWritten;
     return Remember(std::move(record));
   }
   CreateParentFolders(target);
@@ -179,6 +191,9 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
     RecoverDeflatedEntry(record, target, end);
   } else {
     CopyStoredEntry(record, target, end);
+  }
+  if (record.outcome == MemberRecord::Outcome::kWhole && record.crc_known) {
+    confirmed_end_ = std::max(confirmed_end_, end.offset);
   }
   Remember(std::move(record));
 }
