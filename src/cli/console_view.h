@@ -40,7 +40,7 @@ class ConsoleView : public RepairRunView {
   const std::u16string& status_text() const { return status_text_; }
 
  private:
-  void LogChanged();
+  void LogChanged(std::u16string_view text, bool replaced);
   void Print(std::u16string_view text);
 
   std::vector<platform::Path> files_;
