@@ -25,6 +25,7 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/workspace.h"
 #include "platform/platform.h"
 #include "salvage/salvage.h"
 
@@ -179,6 +180,7 @@ class CRepairEngine {
   bool PackWorkspace();
   bool SaveResult(const platform::Path& source, const platform::Path& output_folder);
 
+  WorkspaceLock m_workspaceLock;  // taken first, released last
   CFile64 m_source;
   std::vector<int64_t> m_localHeaderOffsets;
   std::vector<int64_t> m_descriptorOffsets;

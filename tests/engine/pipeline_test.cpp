@@ -1,6 +1,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -107,9 +111,10 @@ class PipelineTest : public ::testing::Test {
     ASSERT_TRUE(WriteFile(source_dir_ / "Book.ods", SmallDocument()));
     output_ = out_dir_.path() + "/";
   }
-  // Nothing of the workspace is left in the temporary folder.
+  // Nothing of the workspace is left in the temporary folder but the lock that guards it.
   void ExpectCleanTemp() {
-    EXPECT_TRUE(testing::ListFilesRecursively(temp_.private_folder()).empty());
+    const auto left = testing::ListFilesRecursively(temp_.private_folder());
+    EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"workspace.lock"});
     EXPECT_FALSE(testing::Exists(temp_.private_folder() + "TempDirZanth"));
   }
 
@@ -252,6 +257,40 @@ TEST_F(PipelineTest, PackingAndSavingFailuresAreReported) {
   // The output folder gone altogether.
   const Repair gone = RepairOne(source_dir_ / "Book.ods", output_ + "missing/");
   EXPECT_EQ(gone.log, five + u"Making new file Done..\r\nSaving repaired file Fail..\r\n");
+}
+
+// Two runs of the same user share the workspace's names: the second waits for the first to finish
+// its document instead of deleting its files.
+TEST_F(PipelineTest, ASecondRunWaitsForTheWorkspace) {
+  int held[2];
+  int release[2];
+  ASSERT_EQ(::pipe(held), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    {
+      CRepairEngine engine;
+      char byte = 'h';
+      if (::write(held[1], &byte, 1) != 1) ::_exit(1);
+      if (::read(release[0], &byte, 1) != 1) ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(held[0], &byte, 1), 1);
+  std::atomic<bool> constructed{false};
+  std::thread second([&] {
+    CRepairEngine engine;
+    constructed = true;
+  });
+  ::usleep(200000);
+  EXPECT_FALSE(constructed.load());  // still waiting for the other process
+  ASSERT_EQ(::write(release[1], "r", 1), 1);
+  second.join();
+  EXPECT_TRUE(constructed.load());
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(PipelineTest, ANameTakenBetweenTheTestAndTheCopyIsLeftAlone) {
