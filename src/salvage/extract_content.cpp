@@ -364,33 +364,22 @@ bool MemberSalvage::WriteScratchArchive(const MemberRecord& record, const Member
   zipformat::StoreU32(sizes.data(), values.crc32);
   zipformat::StoreU32(sizes.data() + 4, static_cast<uint32_t>(compressed));
   zipformat::StoreU32(sizes.data() + 8, values.uncompressed_size);
+  zipformat::ZipEntryRecord record_fields;
+  record_fields.version_made_by = header.version_needed;
+  record_fields.version_needed = header.version_needed;
+  record_fields.flags = header.flags;
+  record_fields.method = header.method;
+  record_fields.dos_time = header.dos_time;
+  record_fields.dos_date = header.dos_date;
+  record_fields.crc = values.crc32;
+  record_fields.compressed_size = static_cast<uint32_t>(compressed);
+  record_fields.uncompressed_size = values.uncompressed_size;
+  // External attributes 0: the member's file comes out read-only. Offset 0: the local header is
+  // the archive's first byte.
+  record_fields.name = std::string(raw_name);
   zipformat::ByteWriter central;
-  central.U32(zipformat::kCentralHeaderSignature);
-  central.U16(header.version_needed);
-  central.U16(header.version_needed);
-  central.U16(header.flags);
-  central.U16(header.method);
-  central.U16(header.dos_time);
-  central.U16(header.dos_date);
-  central.U32(values.crc32);
-  central.U32(static_cast<uint32_t>(compressed));
-  central.U32(values.uncompressed_size);
-  central.U16(header.name_length);
-  central.U16(0);  // extra field length
-  central.U16(0);  // comment length
-  central.U16(0);  // disk number start
-  central.U16(0);  // internal attributes
-  central.U32(0);  // external attributes: the member's file comes out read-only
-  central.U32(0);  // the local header is the archive's first byte
-  central.Bytes(raw_name);
-  central.U32(zipformat::kEndRecordSignature);
-  central.U16(0);
-  central.U16(0);
-  central.U16(1);
-  central.U16(1);
-  central.U32(static_cast<uint32_t>(zipformat::kCentralHeaderSize + raw_name.size()));
-  central.U32(static_cast<uint32_t>(copy.bytes));
-  central.U16(0);
+  zipformat::AppendCentralHeader(record_fields, central);
+  central.Bytes(zipformat::EncodeEndRecord(1, central.bytes().size(), copy.bytes));
   return scratch->Write(central.bytes().data(), central.bytes().size()) && scratch->Seek(14) &&
          scratch->Write(sizes.data(), sizes.size());
 }
