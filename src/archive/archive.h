@@ -61,8 +61,8 @@ enum class ZipStatus : uint32_t {
 // archive and may be wrong in a damaged one.
 struct ZipEntryInfo {
   int32_t index = -1;
-  std::string name;       // the central record's name bytes, at most 259
-  std::u16string wname;   // the same name as 16-bit text, at most 258 characters
+  std::string name;         // the central record's name bytes, at most 259
+  std::u16string wname;     // the same name as 16-bit text, at most 258 characters
   uint32_t attributes = 0;  // platform::FileAttributes bits
   platform::FileTimes times;
   uint32_t compressed_size = 0;
@@ -130,31 +130,67 @@ struct ZipEntryOptions {
   bool timestamp_field = true;              // the extended timestamp extra field
 };
 
+// What an archive without Zip64 records can hold. Every offset and size field has 32 bits, and
+// the value 0xFFFFFFFF in one of them tells readers to look for a Zip64 record, so the archive as
+// a whole (central directory and end record included) stays at or below 0xFFFFFFFF bytes and a
+// source below 0xFFFFFFFF bytes. A writer may be given lower limits (higher ones count as
+// these); the tests use that to reach them with small files.
+struct ZipWriterLimits {
+  uint64_t max_archive_size = 0xFFFFFFFF;
+  uint64_t max_source_size = 0xFFFFFFFE;
+  uint32_t max_entries = 65535;
+  uint32_t max_name_size = 259;  // bytes of the 8-bit name
+};
+
 // Writes a new zip container, one whole file from disk per entry, stored or deflated (raw
 // deflate, level 8). Local headers are completed after the data, so no data descriptors are
-// written. Entries are refused that the format cannot hold without Zip64: an offset of 4 GiB or
-// more, more than 65,535 entries, a name of more than 259 bytes.
+// written. Entries the format cannot hold without Zip64 are refused (see ZipWriterLimits), and a
+// refused or failed entry never appears in the central directory, so the archive stays
+// consistent whatever AddFile answers.
+//
+// Usage:
+//   ZipStatus status;
+//   std::unique_ptr<ZipWriter> writer = ZipWriter::Create(u"/tmp/packed.zip", &status);
+//   if (!writer) return;
+//   writer->AddFile(u"Pictures/a.png", u"/tmp/workspace/Pictures/a.png");
+//   if (writer->Close() != ZipStatus::kOk) { /* the archive is incomplete */ }
 class ZipWriter : public ZipHandle {
  public:
   // Creates or empties the archive file. Returns nullptr with *status kCannotOpen when the file
-  // cannot be created.
-  static std::unique_ptr<ZipWriter> Create(const platform::Path& path, ZipStatus* status);
+  // cannot be created (`status` may be null).
+  static std::unique_ptr<ZipWriter> Create(const platform::Path& path, ZipStatus* status,
+                                           const ZipWriterLimits& limits = {});
+  // Releases the file. Without a Close before, the archive has no central directory.
   ~ZipWriter() override;
 
-  // Appends the whole file at `source` as the entry `name` ("\" becomes "/"). kOk once the entry
-  // is complete; see ZipStatus for the failures. A failed entry never appears in the central
-  // directory.
+  // Appends the whole file at `source` as the entry `name` ("\" becomes "/", nothing else
+  // changes). Answers:
+  //   kOk              the entry is complete, its local header final.
+  //   kBadArgument     the name is empty or holds a NUL; or the entry is beyond the limits: a
+  //                    name too long, one entry too many, a source too large, or a stored entry
+  //                    or the next local header that would take the archive past its size.
+  //                    Nothing is written.
+  //   kCannotOpen      the source cannot be opened or its information read. Nothing is written.
+  //   kWriteFailed     a write fell short, the source could not be read to its end, compression
+  //                    failed, or the deflated data would take the archive past its size. The
+  //                    file may hold part of the entry; later entries overwrite it.
+  //   kSeekFailed      the output could not be repositioned; this stays pending.
+  //   kPreviousFailure an earlier kSeekFailed is pending; nothing is written.
+  //   kAlreadyClosed   after Close; nothing is written.
   ZipStatus AddFile(std::u16string_view name, const platform::Path& source,
                     const ZipEntryOptions& options = {});
-  // Writes the central directory and the end record once and closes the file. A second call
-  // writes nothing and returns kOk.
+  // Writes the central directory and the end record once and closes the file. kOk; kWriteFailed
+  // when a write fell short (no end record follows then); the pending failure, without writing
+  // anything, when the output could not be repositioned before. A second call writes nothing and
+  // returns kOk.
   ZipStatus Close();
 
   // The same operations through a generic archive handle: kBadArgument without a handle,
-  // kWrongKind for a reader's handle.
+  // kWrongKind for a reader's handle. Closing a writer's handle this way also releases the writer
+  // and empties the handle.
   static ZipStatus AddFile(ZipHandle* handle, std::u16string_view name,
-                           const platform::Path& source);
-  static ZipStatus Close(ZipHandle* handle);
+                           const platform::Path& source, const ZipEntryOptions& options = {});
+  static ZipStatus Close(std::unique_ptr<ZipHandle>& handle);
 
  private:
   struct State;
@@ -164,15 +200,21 @@ class ZipWriter : public ZipHandle {
 
 // True when the 8-bit entry name ends, from its last ".", in one of the suffixes of files that are
 // compressed already (".Z", ".zip", ".zoo", ".arc", ".lzh", ".arj", ".gz", ".tgz"), ignoring ASCII
-// case. Such entries are stored, all others deflated.
+// case. Such entries are stored, all others deflated. Folder names count: "a/b.zip/c" ends in
+// ".zip/c" and is deflated.
 bool HasStoredSuffix(std::string_view name);
 
-// Packs every file below `folder_root` (which ends in a separator) into a new archive at
-// `archive_path`, with entry names relative to the root. The outcome shows only in whether the
-// archive file exists afterwards.
+// Packs every file below `folder_root` into a new archive at `archive_path` (which lies outside
+// the root), with entry names relative to the root. A root-level file "mimetype" comes first,
+// stored and without extra field, as OpenDocument packages need it; every folder's entries follow
+// sorted by the bytes of their names, depth first, so the same folder always gives the same
+// archive. Folders get no entries of their own. The walk stops at the first file that cannot be
+// added; the entries before it stay. The outcome shows only in whether the archive exists
+// afterwards: when its central directory cannot be written, the archive is deleted.
 void PackFolder(const platform::Path& folder_root, const platform::Path& archive_path);
-// Adds every file below `folder` to `writer`, named relative to `root`. False as soon as a
-// listing fails or a file cannot be added; the entries added before stay.
+// Adds every file below `folder` to `writer`, named relative to `root` (both with or without a
+// trailing separator; `folder` must lie in `root`). False as soon as a listing fails or a file
+// cannot be added; the entries added before stay.
 bool AddFolderTree(ZipWriter& writer, const platform::Path& folder, const platform::Path& root);
 
 }  // namespace vellomir

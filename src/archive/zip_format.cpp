@@ -39,7 +39,8 @@ CivilTime UnixSecondsToCivil(int64_t seconds) {
   const int64_t day_of_era = days - era * 146097;
   const int64_t year_of_era =
       (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-  const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+  const int64_t day_of_year =
+      day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
   const int64_t mp = (5 * day_of_year + 2) / 153;
   CivilTime civil;
   civil.day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
@@ -72,6 +73,12 @@ CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time) {
   return civil;
 }
 
+platform::FileTime DosStampToFileTime(uint16_t dos_date, uint16_t dos_time,
+                                      int64_t local_offset_seconds) {
+  const int64_t local_seconds = CivilToUnixSeconds(DosToCivil(dos_date, dos_time));
+  return UnixSecondsToFileTime(local_seconds - local_offset_seconds);
+}
+
 void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time) {
   CivilTime clamped = civil;
   if (civil.year < 1980) {
@@ -79,10 +86,10 @@ void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time) 
   } else if (civil.year > 2107) {
     clamped = CivilTime{2107, 12, 31, 23, 59, 58};
   }
-  *dos_date = static_cast<uint16_t>(((clamped.year - 1980) << 9) | (clamped.month << 5) |
-                                    clamped.day);
-  *dos_time = static_cast<uint16_t>((clamped.hour << 11) | (clamped.minute << 5) |
-                                    (clamped.second / 2));
+  *dos_date =
+      static_cast<uint16_t>(((clamped.year - 1980) << 9) | (clamped.month << 5) | clamped.day);
+  *dos_time =
+      static_cast<uint16_t>((clamped.hour << 11) | (clamped.minute << 5) | (clamped.second / 2));
 }
 
 }  // namespace vellomir::zipformat

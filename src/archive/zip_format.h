@@ -15,12 +15,12 @@
 namespace vellomir::zipformat {
 
 // Record signatures as 32-bit little-endian values.
-inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;      // PK\3\4
-inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;   // PK\7\8
-inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;    // PK\1\2
-inline constexpr uint32_t kEndRecordSignature = 0x06054B50;        // PK\5\6
-inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;   // PK\6\6
-inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;     // PK\6\7
+inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;     // PK\3\4
+inline constexpr uint32_t kDataDescriptorSignature = 0x08074B50;  // PK\7\8
+inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;   // PK\1\2
+inline constexpr uint32_t kEndRecordSignature = 0x06054B50;       // PK\5\6
+inline constexpr uint32_t kZip64EndRecordSignature = 0x06064B50;  // PK\6\6
+inline constexpr uint32_t kZip64LocatorSignature = 0x07064B50;    // PK\6\7
 
 inline constexpr size_t kLocalHeaderSize = 30;
 inline constexpr size_t kCentralHeaderSize = 46;
@@ -31,6 +31,10 @@ inline constexpr uint16_t kFlagDataDescriptor = 0x0008;  // sizes and CRC follow
 inline constexpr uint16_t kMethodStored = 0;
 inline constexpr uint16_t kMethodDeflated = 8;
 inline constexpr uint16_t kExtendedTimestampId = 0x5455;  // "UT"
+
+// General purpose flags the writer sets.
+inline constexpr uint16_t kFlagMaximumCompression = 0x0002;  // deflated at level 8 or 9
+inline constexpr uint16_t kFlagUtf8Name = 0x0800;            // the name is UTF-8
 
 // A bounds-checked little-endian reader over a span of bytes. A read past the end sets the sticky
 // failure flag and yields 0, so a whole record can be parsed and checked once at the end.
@@ -102,8 +106,8 @@ inline void StoreU32(uint8_t* bytes, uint32_t value) {
 // A calendar date and time of day, without time zone.
 struct CivilTime {
   int year = 1980;
-  int month = 1;   // 1..12
-  int day = 1;     // 1..31
+  int month = 1;  // 1..12
+  int day = 1;    // 1..31
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -119,6 +123,10 @@ int64_t FileTimeToUnixSeconds(platform::FileTime time);
 // An MS-DOS date and time (two-second resolution) as a civil time. Fields out of range are taken
 // as the arithmetic gives them, as the Windows conversion does not refuse them either.
 CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time);
+// The instant an MS-DOS stamp names. The stamp is local time; `local_offset_seconds` (east of
+// UTC positive) is the offset the writer applied, so that a member's time survives a repair.
+platform::FileTime DosStampToFileTime(uint16_t dos_date, uint16_t dos_time,
+                                      int64_t local_offset_seconds);
 // A civil time as MS-DOS date and time; years before 1980 become 1980-01-01 00:00:00 and years
 // after 2107 become 2107-12-31 23:59:58, the ends of the format's range.
 void CivilToDos(const CivilTime& civil, uint16_t* dos_date, uint16_t* dos_time);

@@ -43,7 +43,9 @@ bool CopyContents(platform::File& from, platform::File& to) {
 
 }  // namespace
 
-CFile64::~CFile64() { Reset(); }
+CFile64::~CFile64() {
+  Reset();
+}
 
 CRepairEngine::CRepairEngine(const RepairOptions& options) : m_options(options) {
   ResetWorkspace();
@@ -72,8 +74,7 @@ bool CRepairEngine::OpenSource(const Path& path) {
 bool CRepairEngine::ExtractContent() {
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!m_source.IsOpen() || !workspace.valid()) return true;
-  ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets,
-                 nullptr);
+  ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets, nullptr);
   return true;
 }
 

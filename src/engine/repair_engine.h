@@ -44,6 +44,10 @@ inline constexpr std::u16string_view kCompletionText =
     u"File repair and saving process completed successfully. Click Back to go back to main "
     u"window for repairing more file(s) or click Exit to quit the application.";
 
+// The completion dialog's message after a run without failures.
+inline constexpr std::u16string_view kCompletionMessage =
+    u"The repairing process was completed successfully ";
+
 inline constexpr std::u16string_view kLogOpening = u"Opening file..";
 inline constexpr std::u16string_view kLogOpeningDone = u"Opening file Done..";
 inline constexpr std::u16string_view kLogOpeningFail = u"Opening file Fail..";
@@ -208,8 +212,7 @@ class RepairRunView {
   virtual void ShowButton(ViewButton button, bool visible) = 0;
   // The completion dialog, shown modally; returns when it is closed. `failed` of `count` files
   // gave no result.
-  virtual void ShowCompletionDialog(const platform::Path& output_folder, int failed,
-                                    int count) = 0;
+  virtual void ShowCompletionDialog(const platform::Path& output_folder, int failed, int count) = 0;
   // A message box with an OK button, shown modally.
   virtual void ShowMessage(const std::u16string& text) = 0;
   // The run is over: the view's current-run reference is cleared.

@@ -14,7 +14,9 @@ Path WithoutTrailingSeparator(Path path) {
 
 }  // namespace
 
-Path GetTempFolder() { return Fs().TempFolder(); }
+Path GetTempFolder() {
+  return Fs().TempFolder();
+}
 
 RepairWorkspace RepairWorkspace::Below(const Path& temp_folder) {
   RepairWorkspace workspace;
@@ -29,7 +31,9 @@ RepairWorkspace RepairWorkspace::Below(const Path& temp_folder) {
   return workspace;
 }
 
-RepairWorkspace RepairWorkspace::Current() { return Below(GetTempFolder()); }
+RepairWorkspace RepairWorkspace::Current() {
+  return Below(GetTempFolder());
+}
 
 void ResetWorkspace() {
   const RepairWorkspace workspace = RepairWorkspace::Current();

@@ -21,10 +21,10 @@ platform::Path GetTempFolder();
 
 // The three paths of the workspace below one temporary folder.
 struct RepairWorkspace {
-  platform::Path temp_folder;     // T, ends in the separator
-  platform::Path folder;          // T + "TempDirZanth/"
-  platform::Path scratch_archive; // T + "temp12temp.zip"
-  platform::Path packed_result;   // T + "temp12swe.ods"
+  platform::Path temp_folder;      // T, ends in the separator
+  platform::Path folder;           // T + "TempDirZanth/"
+  platform::Path scratch_archive;  // T + "temp12temp.zip"
+  platform::Path packed_result;    // T + "temp12swe.ods"
 
   // The workspace below GetTempFolder(); every path is empty when that is.
   static RepairWorkspace Current();

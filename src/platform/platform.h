@@ -120,8 +120,8 @@ struct FolderEntry {
 
 // How CreateFile treats a file that already exists at the path.
 enum class CreateMode {
-  kReplace,   // empty an existing file, unless it is read-only
-  kNewOnly,   // fail if anything exists at the path
+  kReplace,  // empty an existing file, unless it is read-only
+  kNewOnly,  // fail if anything exists at the path
 };
 
 // The operating-system calls of the repair core. Fs() gives the one in use.

@@ -194,8 +194,7 @@ class FdFile : public Base {
 
   bool SetTimes(const FileTimes& times) override {
     // Linux cannot set a file's birth time: times.creation is dropped here.
-    const struct timespec values[2] = {ToTimespec(times.last_access),
-                                       ToTimespec(times.last_write)};
+    const struct timespec values[2] = {ToTimespec(times.last_access), ToTimespec(times.last_write)};
     return ::futimens(fd_, values) == 0;
   }
 
@@ -292,8 +291,8 @@ class PosixPendingFile final : public FdFile<PendingFile> {
     if (errno == EEXIST) return false;
     // File systems without hard links (FAT, some network shares) can still rename without
     // replacing.
-    if (::renameat2(AT_FDCWD, scratch_name_.c_str(), AT_FDCWD, target.c_str(),
-                    RENAME_NOREPLACE) != 0) {
+    if (::renameat2(AT_FDCWD, scratch_name_.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) !=
+        0) {
       return false;
     }
     scratch_name_.clear();
@@ -359,8 +358,8 @@ class PosixFileSystem final : public FileSystem {
     const mode_t permissions = (attributes & kAttrReadOnly) != 0 ? 0444 : 0666;
     // A file that was removed between the two attempts is tried once more.
     for (int attempt = 0; attempt < 3; ++attempt) {
-      int fd = ::open(native->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      permissions);
+      int fd =
+          ::open(native->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, permissions);
       if (fd >= 0) {
         if (!TakeFlock(fd, LOCK_EX)) {
           ::close(fd);

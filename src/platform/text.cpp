@@ -7,7 +7,9 @@ namespace {
 
 constexpr char16_t kEscapeBase = 0xDC00;  // U+DC80..U+DCFF stand for the bytes 0x80..0xFF
 
-bool IsContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+bool IsContinuation(unsigned char byte) {
+  return (byte & 0xC0) == 0x80;
+}
 
 // Length of the valid UTF-8 sequence at `text[i]`, 0 if there is none. Overlong forms, surrogate
 // code points and values above U+10FFFF are invalid, as the standard says.

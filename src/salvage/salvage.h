@@ -36,27 +36,27 @@ struct LocalHeaderInfo {
 // What the salvage found out about one local header, for the repair report.
 struct MemberRecord {
   enum class Outcome {
-    kWhole,         // written, and (where a CRC-32 was known) it matches
-    kCrcMismatch,   // written to its end, but its CRC-32 differs from the recorded one
-    kPartial,       // written, but cut short: the stream or the copy ended early
-    kPassedOver,    // the header was not tried (too close to the end, name too long)
-    kUnreadable,    // the header or the name could not be read
-    kRefused,       // the reader refused the member's scratch archive, or decoding failed
-    kNotWritten,    // the member's file could not be created or written
-    kSuperseded,    // a later member of the same name replaced it
+    kWhole,        // written, and (where a CRC-32 was known) it matches
+    kCrcMismatch,  // written to its end, but its CRC-32 differs from the recorded one
+    kPartial,      // written, but cut short: the stream or the copy ended early
+    kPassedOver,   // the header was not tried (too close to the end, name too long)
+    kUnreadable,   // the header or the name could not be read
+    kRefused,      // the reader refused the member's scratch archive, or decoding failed
+    kNotWritten,   // the member's file could not be created or written
+    kSuperseded,   // a later member of the same name replaced it
   };
   // How the end of the member's data was found.
   enum class EndEvidence { kHeaderSizes, kOwnDescriptor, kNextSignature, kEndOfSource };
 
   int64_t header_offset = 0;
-  std::u16string name;              // as the header gives it
-  std::u16string workspace_name;    // the file's path below the workspace ("" when none)
+  std::u16string name;            // as the header gives it
+  std::u16string workspace_name;  // the file's path below the workspace ("" when none)
   LocalHeaderInfo header;
   Outcome outcome = Outcome::kUnreadable;
   EndEvidence end = EndEvidence::kEndOfSource;
   uint64_t data_offset = 0;
-  uint64_t compressed_size = 0;     // bytes of data taken from the source
-  uint64_t written_size = 0;        // bytes written to the member's file
+  uint64_t compressed_size = 0;  // bytes of data taken from the source
+  uint64_t written_size = 0;     // bytes written to the member's file
   bool crc_known = false;
   uint32_t expected_crc = 0;
   uint32_t actual_crc = 0;
@@ -68,8 +68,7 @@ struct MemberRecord {
 // from the workspace.
 void ExtractMembers(platform::File& source, const RepairWorkspace& workspace,
                     std::vector<int64_t>* local_header_offsets,
-                    std::vector<int64_t>* descriptor_offsets,
-                    std::vector<MemberRecord>* members);
+                    std::vector<int64_t>* descriptor_offsets, std::vector<MemberRecord>* members);
 
 // The path below the workspace folder for a member name: "/" and "\" both separate folders; empty
 // components, ".", "..", a leading separator and a drive prefix ("C:") are dropped, so the result

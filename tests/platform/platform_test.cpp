@@ -15,6 +15,7 @@ namespace {
 
 using platform::CreateMode;
 using platform::Fs;
+using testing::LockHolder;
 using testing::ReadFile;
 using testing::TempDir;
 using testing::U16;
@@ -52,56 +53,6 @@ TEST(NativeText, DisplayFormReplacesWhatIsNotText) {
 
 // ----------------------------------------------------------------------- opening documents
 
-// A child process that holds a lock on a file until the test ends.
-class LockHolder {
- public:
-  enum class Kind { kFlockExclusive, kFlockShared, kFcntlWrite, kFcntlRead };
-
-  LockHolder(const std::string& path, Kind kind) {
-    int ready[2];
-    if (::pipe(ready) != 0) return;
-    pid_ = ::fork();
-    if (pid_ == 0) {
-      // The child shares the parent's open files, and with them their flock and OFD locks:
-      // close them, so that the parent's locks end when the parent closes its files.
-      for (int fd = 3; fd < 1024; ++fd) {
-        if (fd != ready[1]) ::close(fd);
-      }
-      const bool write = kind == Kind::kFcntlWrite;
-      const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
-      bool locked = false;
-      if (kind == Kind::kFlockExclusive || kind == Kind::kFlockShared) {
-        locked = ::flock(fd, kind == Kind::kFlockExclusive ? LOCK_EX : LOCK_SH) == 0;
-      } else {
-        struct flock lock {};
-        lock.l_type = write ? F_WRLCK : F_RDLCK;
-        lock.l_whence = SEEK_SET;
-        locked = ::fcntl(fd, F_SETLK, &lock) == 0;
-      }
-      const char answer = locked ? 'y' : 'n';
-      if (::write(ready[1], &answer, 1) != 1) ::_exit(1);
-      ::pause();
-      ::_exit(0);
-    }
-    ::close(ready[1]);
-    char answer = 'n';
-    if (::read(ready[0], &answer, 1) != 1) answer = 'n';
-    ::close(ready[0]);
-    locked_ = answer == 'y';
-  }
-  ~LockHolder() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-  }
-  bool locked() const { return locked_; }
-
- private:
-  pid_t pid_ = -1;
-  bool locked_ = false;
-};
-
 TEST(OpenExclusiveRead, ReadsARegularFileAndHoldsItAgainstOthers) {
   TempDir dir;
   ASSERT_TRUE(WriteFile(dir / "book.ods", "0123456789"));
@@ -130,8 +81,8 @@ TEST(OpenExclusiveRead, FailsForWhatIsNotAnOpenableRegularFile) {
   ::chmod((dir / "unreadable.ods").c_str(), 0);  // refused also when root runs the test
   ASSERT_EQ(::mkfifo((dir / "pipe.ods").c_str(), 0600), 0);
   ::mkdir((dir / "folder.ods").c_str(), 0700);
-  const std::string cases[] = {dir / "missing.ods", dir / "folder.ods", dir / "pipe.ods",
-                               "/dev/zero", dir / "unreadable.ods", ""};
+  const std::string cases[] = {dir / "missing.ods", dir / "folder.ods",     dir / "pipe.ods",
+                               "/dev/zero",         dir / "unreadable.ods", ""};
   for (const std::string& path : cases) {
     SCOPED_TRACE(path);
     EXPECT_FALSE(Fs().OpenExclusiveRead(U16(path)));
@@ -287,7 +238,8 @@ TEST(Folders, ListingReportsLinksToFoldersAsFiles) {
   ASSERT_TRUE(entries);
   std::map<std::string, bool> seen;
   for (const auto& entry : *entries) seen[testing::U8(entry.name)] = entry.is_folder;
-  EXPECT_EQ(seen, (std::map<std::string, bool>{{".hidden", false}, {"link", false}, {"sub", true}}));
+  EXPECT_EQ(seen,
+            (std::map<std::string, bool>{{".hidden", false}, {"link", false}, {"sub", true}}));
   EXPECT_FALSE(Fs().ListFolder(U16(dir / "tree/link")));
   EXPECT_FALSE(Fs().ListFolder(U16(dir / "nothing")));
 }

@@ -1,7 +1,12 @@
 #include "support/test_support.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -18,8 +23,12 @@
 
 namespace vellomir::testing {
 
-std::u16string U16(std::string_view utf8) { return platform::FromNative(utf8); }
-std::string U8(std::u16string_view text) { return platform::ToNative(text); }
+std::u16string U16(std::string_view utf8) {
+  return platform::FromNative(utf8);
+}
+std::string U8(std::u16string_view text) {
+  return platform::ToNative(text);
+}
 
 namespace {
 
@@ -36,7 +45,9 @@ TempDir::TempDir() {
   path_ = pattern;
 }
 
-TempDir::~TempDir() { RemoveTree(path_); }
+TempDir::~TempDir() {
+  RemoveTree(path_);
+}
 
 ScopedEnv::ScopedEnv(const char* name, const std::string& value) : name_(name) {
   if (const char* old = std::getenv(name)) previous_ = old;
@@ -165,6 +176,16 @@ uint32_t Crc32(std::string_view data) {
       crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size())));
 }
 
+std::string TextRows(size_t rows, uint32_t seed) {
+  std::mt19937 generator(seed);
+  std::string out;
+  for (size_t i = 0; i < rows; ++i) {
+    out +=
+        "<row n=\"" + std::to_string(i) + "\">" + std::to_string(generator() % 100000) + "</row>\n";
+  }
+  return out;
+}
+
 std::string RandomBytes(size_t size, uint32_t seed) {
   std::mt19937 generator(seed);
   std::string out(size, '\0');
@@ -187,14 +208,15 @@ uint16_t GetU16(std::string_view bytes, size_t at) {
 }
 
 uint32_t GetU32(std::string_view bytes, size_t at) {
-  return static_cast<uint32_t>(GetU16(bytes, at)) |
-         static_cast<uint32_t>(GetU16(bytes, at + 2)) << 16;
+  return static_cast<uint32_t>(GetU16(bytes, at)) | static_cast<uint32_t>(GetU16(bytes, at + 2))
+                                                        << 16;
 }
 
 ZipBuilder::Placed ZipBuilder::Add(const Member& member) {
   Placed placed;
   placed.header_offset = bytes_.size();
-  placed.payload = member.method == 8 ? Deflate(member.data) : member.data;
+  placed.payload =
+      member.payload ? *member.payload : (member.method == 8 ? Deflate(member.data) : member.data);
   const uint32_t crc = Crc32(member.data);
   const auto csize = static_cast<uint32_t>(placed.payload.size());
   const auto usize = static_cast<uint32_t>(member.data.size());
@@ -259,6 +281,227 @@ void ZipBuilder::Finish() {
   PutU32(bytes_, static_cast<uint32_t>(directory_size));
   PutU32(bytes_, static_cast<uint32_t>(directory_offset));
   PutU16(bytes_, 0);
+}
+
+// ------------------------------------------------------------------------- reading archives
+
+namespace {
+
+constexpr size_t kEndRecordSize = 22;
+constexpr size_t kCentralHeaderSize = 46;
+constexpr size_t kLocalHeaderSize = 30;
+
+bool Fail(std::string* problem, const std::string& why) {
+  if (problem != nullptr) *problem = why;
+  return false;
+}
+
+// Reads the central header at `at` into `entry` and moves `at` past it.
+bool ReadCentralHeader(std::string_view archive, size_t& at, size_t end, ZipListing::Entry& entry,
+                       std::string* problem) {
+  if (end - at < kCentralHeaderSize || GetU32(archive, at) != 0x02014B50) {
+    return Fail(problem, "no central header at " + std::to_string(at));
+  }
+  entry.version_made_by = GetU16(archive, at + 4);
+  entry.version_needed = GetU16(archive, at + 6);
+  entry.flags = GetU16(archive, at + 8);
+  entry.method = GetU16(archive, at + 10);
+  entry.dos_time = GetU16(archive, at + 12);
+  entry.dos_date = GetU16(archive, at + 14);
+  entry.crc = GetU32(archive, at + 16);
+  entry.compressed_size = GetU32(archive, at + 20);
+  entry.uncompressed_size = GetU32(archive, at + 24);
+  const size_t name_length = GetU16(archive, at + 28);
+  const size_t extra_length = GetU16(archive, at + 30);
+  entry.comment_length = GetU16(archive, at + 32);
+  entry.disk_start = GetU16(archive, at + 34);
+  entry.internal_attributes = GetU16(archive, at + 36);
+  entry.external_attributes = GetU32(archive, at + 38);
+  entry.local_header_offset = GetU32(archive, at + 42);
+  const size_t variable = name_length + extra_length + entry.comment_length;
+  if (end - at - kCentralHeaderSize < variable) return Fail(problem, "central header cut short");
+  entry.name = std::string(archive.substr(at + kCentralHeaderSize, name_length));
+  entry.central_extra =
+      std::string(archive.substr(at + kCentralHeaderSize + name_length, extra_length));
+  at += kCentralHeaderSize + variable;
+  return true;
+}
+
+// Reads the local header and data of `entry` and checks them against its central record.
+bool ReadLocalEntry(std::string_view archive, size_t central_offset, ZipListing::Entry& entry,
+                    std::string* problem) {
+  const size_t at = entry.local_header_offset;
+  const std::string where = " (" + entry.name + ")";
+  if (at > central_offset || central_offset - at < kLocalHeaderSize ||
+      GetU32(archive, at) != 0x04034B50) {
+    return Fail(problem, "no local header at " + std::to_string(at) + where);
+  }
+  const bool agrees =
+      GetU16(archive, at + 4) == entry.version_needed && GetU16(archive, at + 6) == entry.flags &&
+      GetU16(archive, at + 8) == entry.method && GetU16(archive, at + 10) == entry.dos_time &&
+      GetU16(archive, at + 12) == entry.dos_date && GetU32(archive, at + 14) == entry.crc &&
+      GetU32(archive, at + 18) == entry.compressed_size &&
+      GetU32(archive, at + 22) == entry.uncompressed_size &&
+      GetU16(archive, at + 26) == entry.name.size();
+  if (!agrees) return Fail(problem, "local header disagrees with the central one" + where);
+  const size_t extra_length = GetU16(archive, at + 28);
+  const size_t data_offset = at + kLocalHeaderSize + entry.name.size() + extra_length;
+  if (data_offset > central_offset || central_offset - data_offset < entry.compressed_size) {
+    return Fail(problem, "entry reaches into the central directory" + where);
+  }
+  if (archive.substr(at + kLocalHeaderSize, entry.name.size()) != entry.name) {
+    return Fail(problem, "local name differs" + where);
+  }
+  entry.local_extra =
+      std::string(archive.substr(at + kLocalHeaderSize + entry.name.size(), extra_length));
+  entry.data = std::string(archive.substr(data_offset, entry.compressed_size));
+  return true;
+}
+
+}  // namespace
+
+std::optional<ZipListing> ReadZipListing(std::string_view archive, std::string* problem) {
+  const auto refuse = [&](const std::string& why) {
+    Fail(problem, why);
+    return std::nullopt;
+  };
+  if (archive.size() < kEndRecordSize) return refuse("too short");
+  const size_t end_offset = archive.size() - kEndRecordSize;
+  if (GetU32(archive, end_offset) != 0x06054B50 || GetU16(archive, end_offset + 20) != 0) {
+    return refuse("no end record at the end");
+  }
+  const uint16_t count = GetU16(archive, end_offset + 10);
+  if (GetU16(archive, end_offset + 4) != 0 || GetU16(archive, end_offset + 6) != 0 ||
+      GetU16(archive, end_offset + 8) != count) {
+    return refuse("disk numbers or counts disagree");
+  }
+  ZipListing listing;
+  listing.central_size = GetU32(archive, end_offset + 12);
+  listing.central_offset = GetU32(archive, end_offset + 16);
+  if (uint64_t{listing.central_offset} + listing.central_size != end_offset) {
+    return refuse("central directory does not end at the end record");
+  }
+  size_t at = listing.central_offset;
+  for (uint16_t i = 0; i < count; ++i) {
+    ZipListing::Entry entry;
+    if (!ReadCentralHeader(archive, at, end_offset, entry, problem) ||
+        !ReadLocalEntry(archive, listing.central_offset, entry, problem)) {
+      return std::nullopt;
+    }
+    listing.entries.push_back(std::move(entry));
+  }
+  if (at != end_offset) return refuse("bytes after the last central header");
+  return listing;
+}
+
+std::optional<ZipListing> ReadZipListingFile(const std::string& path, std::string* problem) {
+  const std::optional<std::string> bytes = ReadFile(path);
+  if (!bytes) {
+    Fail(problem, "no archive at " + path);
+    return std::nullopt;
+  }
+  return ReadZipListing(*bytes, problem);
+}
+
+std::vector<std::string> EntryNames(const ZipListing& listing) {
+  std::vector<std::string> names;
+  for (const ZipListing::Entry& entry : listing.entries) names.push_back(entry.name);
+  return names;
+}
+
+// ------------------------------------------------------------------------------ zip tools
+
+namespace {
+
+bool HaveCommand(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+}  // namespace
+
+std::string ShellQuoted(const std::string& text) {
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+ToolVerdict RunTool(const std::string& tool, const std::string& command) {
+  ToolVerdict verdict;
+  if (!HaveCommand(tool)) return verdict;
+  verdict.available = true;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return verdict;
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) verdict.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  verdict.accepted = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return verdict;
+}
+
+ToolVerdict UnzipTest(const std::string& archive) {
+  return RunTool("unzip", "unzip -t " + ShellQuoted(archive));
+}
+
+ToolVerdict PythonZipTest(const std::string& archive) {
+  const std::string script =
+      "import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1]) as z:\n"
+      "    bad = z.testzip()\n"
+      "    if bad is not None: sys.exit('bad entry: ' + bad)\n"
+      "    sys.stdout.buffer.write(b''.join(n.encode('utf-8', 'surrogateescape') + b'\\n'"
+      " for n in z.namelist()))\n";
+  return RunTool("python3", "python3 -c " + ShellQuoted(script) + " " + ShellQuoted(archive));
+}
+
+std::string ZipToolComplaints(const std::string& archive) {
+  std::string complaints;
+  for (const ToolVerdict& verdict : {UnzipTest(archive), PythonZipTest(archive)}) {
+    if (verdict.available && !verdict.accepted) complaints += verdict.output;
+  }
+  return complaints;
+}
+
+// ------------------------------------------------------------------------------- locking
+
+LockHolder::LockHolder(const std::string& path, Kind kind) {
+  int ready[2];
+  if (::pipe(ready) != 0) return;
+  pid_ = ::fork();
+  if (pid_ == 0) {
+    // The child shares the parent's open files, and with them their flock and OFD locks:
+    // close them, so that the parent's locks end when the parent closes its files.
+    for (int fd = 3; fd < 1024; ++fd) {
+      if (fd != ready[1]) ::close(fd);
+    }
+    const bool write = kind == Kind::kFcntlWrite;
+    const int fd = ::open(path.c_str(), write ? O_RDWR : O_RDONLY);
+    bool locked = false;
+    if (kind == Kind::kFlockExclusive || kind == Kind::kFlockShared) {
+      locked = ::flock(fd, kind == Kind::kFlockExclusive ? LOCK_EX : LOCK_SH) == 0;
+    } else {
+      struct flock lock {};
+      lock.l_type = write ? F_WRLCK : F_RDLCK;
+      lock.l_whence = SEEK_SET;
+      locked = ::fcntl(fd, F_SETLK, &lock) == 0;
+    }
+    const char answer = locked ? 'y' : 'n';
+    if (::write(ready[1], &answer, 1) != 1) ::_exit(1);
+    ::pause();
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  char answer = 'n';
+  if (::read(ready[0], &answer, 1) != 1) answer = 'n';
+  ::close(ready[0]);
+  locked_ = answer == 'y';
+}
+
+LockHolder::~LockHolder() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
 }
 
 }  // namespace vellomir::testing

@@ -3,11 +3,16 @@
 #ifndef VELLOMIR_TESTS_SUPPORT_TEST_SUPPORT_H_
 #define VELLOMIR_TESTS_SUPPORT_TEST_SUPPORT_H_
 
+#include <sys/types.h>
+
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace vellomir::testing {
 
@@ -70,6 +75,8 @@ std::string Deflate(std::string_view data, int level = 6);
 std::string Inflate(std::string_view raw);
 uint32_t Crc32(std::string_view data);
 
+// Text that compresses into Huffman-coded blocks, reproducible from the seed.
+std::string TextRows(size_t rows, uint32_t seed);
 // Bytes that do not compress, reproducible from the seed.
 std::string RandomBytes(size_t size, uint32_t seed);
 
@@ -79,14 +86,17 @@ class ZipBuilder {
  public:
   struct Member {
     std::string name;
-    std::string data;            // uncompressed content
-    uint16_t method = 8;         // 0 stored, 8 deflated
+    std::string data;     // uncompressed content
+    uint16_t method = 8;  // 0 stored, 8 deflated
     uint16_t flags = 0;
-    bool descriptor = false;     // sizes and CRC 0 in the header, a signed descriptor after it
-    std::string extra;           // local extra field
+    bool descriptor = false;  // sizes and CRC 0 in the header, a signed descriptor after it
+    std::string extra;        // local extra field
     uint32_t external_attributes = 0x81800020;
     uint16_t dos_time = 0x7000;  // 14:00:00
     uint16_t dos_date = 0x5A21;  // 2025-01-01
+    // The stored or compressed bytes as written, instead of those made from `data` (cut or
+    // damaged data); the CRC-32 and the uncompressed size still come from `data`.
+    std::optional<std::string> payload;
     // Overrides for the local header's fields (a damaged header), applied after the defaults.
     std::optional<uint32_t> header_crc, header_compressed_size, header_uncompressed_size;
     std::optional<uint16_t> header_name_length;
@@ -94,8 +104,8 @@ class ZipBuilder {
   struct Placed {
     size_t header_offset;
     size_t data_offset;
-    size_t data_end;        // end of the stored or compressed bytes
-    std::string payload;    // the stored or compressed bytes
+    size_t data_end;      // end of the stored or compressed bytes
+    std::string payload;  // the stored or compressed bytes
   };
 
   // Appends a member and returns where its parts went.
@@ -117,6 +127,79 @@ class ZipBuilder {
   };
   std::string bytes_;
   std::vector<Central> central_;
+};
+
+// An archive read back field by field, as a zip tool reads it: the end record at the very end
+// (the writers here add no comment), the central directory it points to, and the local header
+// and data of every entry the central directory lists.
+struct ZipListing {
+  struct Entry {
+    // From the central header.
+    uint16_t version_made_by = 0;
+    uint16_t version_needed = 0;
+    uint16_t flags = 0;
+    uint16_t method = 0;
+    uint16_t dos_time = 0;
+    uint16_t dos_date = 0;
+    uint32_t crc = 0;
+    uint32_t compressed_size = 0;
+    uint32_t uncompressed_size = 0;
+    uint16_t comment_length = 0;
+    uint16_t disk_start = 0;
+    uint16_t internal_attributes = 0;
+    uint32_t external_attributes = 0;
+    uint32_t local_header_offset = 0;
+    std::string name;
+    std::string central_extra;
+    // From the local header, whose other fields must agree with the central ones.
+    std::string local_extra;
+    std::string data;  // the stored or compressed bytes
+  };
+  std::vector<Entry> entries;
+  uint32_t central_offset = 0;
+  uint32_t central_size = 0;
+};
+// Nothing, with the reason in *problem, when the archive is not laid out that way or a local
+// header disagrees with its central record.
+std::optional<ZipListing> ReadZipListing(std::string_view archive, std::string* problem = nullptr);
+// The same for the archive file at `path`.
+std::optional<ZipListing> ReadZipListingFile(const std::string& path, std::string* problem);
+// The entry names in the order of the central directory.
+std::vector<std::string> EntryNames(const ZipListing& listing);
+
+// What an outside zip tool said of an archive; `available` is false when the tool is missing.
+struct ToolVerdict {
+  bool available = false;
+  bool accepted = false;
+  std::string output;
+};
+// Runs a shell command line whose program is `tool`; `accepted` when it exits with 0, `output`
+// holds what it wrote to standard output and standard error.
+ToolVerdict RunTool(const std::string& tool, const std::string& command);
+// `text` as one word for the shell.
+std::string ShellQuoted(const std::string& text);
+// Info-ZIP's `unzip -t`: reads every entry and checks its CRC.
+ToolVerdict UnzipTest(const std::string& archive);
+// Python's zipfile: opens the archive, reads every entry and checks its CRC. On acceptance the
+// output lists the entry names, one a line.
+ToolVerdict PythonZipTest(const std::string& archive);
+// What the installed ones of these two tools said against the archive; empty when they accepted
+// it or none is installed.
+std::string ZipToolComplaints(const std::string& archive);
+
+// A child process that holds a lock on a file until the object goes.
+class LockHolder {
+ public:
+  enum class Kind { kFlockExclusive, kFlockShared, kFcntlWrite, kFcntlRead };
+  LockHolder(const std::string& path, Kind kind);
+  ~LockHolder();
+  LockHolder(const LockHolder&) = delete;
+  LockHolder& operator=(const LockHolder&) = delete;
+  bool locked() const { return locked_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool locked_ = false;
 };
 
 // Little-endian field writers for hand-made records.

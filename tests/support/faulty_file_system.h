@@ -1,0 +1,109 @@
+// A file system for tests that forwards to the real one and fails on cue: a full disk, a failing
+// write or repositioning, reads of a file that fail from an offset on (a bad sector), files or
+// results that cannot be created or named, and a hook to change the world between two calls.
+// Put it in place with platform::ScopedFileSystem, or use ScopedFaults.
+#ifndef VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
+#define VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vellomir::testing {
+
+// Faults of every file the program creates (CreateFile and CreatePendingFile).
+struct CreatedFileFaults {
+  // The disk is full once a file reaches this size: a write that would go past it writes what
+  // fits and fails, and so does every later one that goes past.
+  std::optional<uint64_t> capacity = std::nullopt;
+  // The write with this number (counted from 0 over every created file) fails once and writes
+  // nothing.
+  std::optional<int> failing_write = std::nullopt;
+  // The repositioning with this number (counted from 0 over every created file) fails.
+  std::optional<int> failing_seek = std::nullopt;
+};
+
+class FaultyFileSystem : public platform::FileSystem {
+ public:
+  using Faults = CreatedFileFaults;
+  // Faults of the files whose path contains `path_part` (UTF-8).
+  struct ReadFault {
+    std::string path_part;
+    int64_t from_offset = 0;  // a read that reaches this offset fails
+  };
+  struct SizeFault {
+    std::string path_part;
+    uint64_t capacity = 0;  // as Faults::capacity, for these files only
+  };
+
+  explicit FaultyFileSystem(const Faults& faults = {}) : faults_(faults) {}
+
+  std::vector<ReadFault> read_faults;
+  std::vector<SizeFault> size_faults;
+  // CreateFile fails for paths that contain one of these.
+  std::vector<std::string> refuse_create;
+  // CreatePendingFile fails for folders that contain one of these.
+  std::vector<std::string> refuse_pending;
+  // Publish fails for every pending file.
+  bool refuse_publish = false;
+  // Called before every operation with its name ("CreateFile", "Publish", ...) and path.
+  std::function<void(const char* operation, const std::string& path)> before;
+
+  // Writes to created files so far.
+  int writes() const { return writes_; }
+
+  std::unique_ptr<platform::File> OpenExclusiveRead(const platform::Path& path) override;
+  std::unique_ptr<platform::File> OpenSharedRead(const platform::Path& path) override;
+  std::unique_ptr<platform::File> CreateFile(const platform::Path& path, platform::CreateMode mode,
+                                             uint32_t attributes) override;
+  bool Exists(const platform::Path& path) override;
+  bool IsFolder(const platform::Path& path) override;
+  bool DeleteFile(const platform::Path& path) override;
+  bool CreateFolder(const platform::Path& path) override;
+  bool RemoveFolder(const platform::Path& path) override;
+  std::optional<std::vector<platform::FolderEntry>> ListFolder(const platform::Path& path) override;
+  bool SetNormalAttributes(const platform::Path& path) override;
+  bool MoveFile(const platform::Path& from, const platform::Path& to) override;
+  std::unique_ptr<platform::PendingFile> CreatePendingFile(const platform::Path& folder) override;
+  platform::Path TempFolder() override;
+  platform::Path CurrentFolder() override;
+  platform::FileTime CurrentTime() override;
+  int64_t LocalTimeOffsetSeconds() override;
+
+ private:
+  template <typename Base>
+  class FaultyFile;
+  class FaultyPendingFile;
+  struct FileFaults {
+    std::optional<int64_t> read_from;
+    std::optional<uint64_t> capacity;
+    bool counted = false;  // a created file: its writes and seeks are counted
+  };
+
+  void Before(const char* operation, const std::string& path) const;
+  FileFaults FaultsFor(const std::string& path, bool created) const;
+
+  Faults faults_;
+  int writes_ = 0;
+  int seeks_ = 0;
+  platform::FileSystem& real_ = platform::SystemFs();
+};
+
+// A FaultyFileSystem in place of the real one for the lifetime of the object.
+class ScopedFaults {
+ public:
+  explicit ScopedFaults(const CreatedFileFaults& created_file_faults = {})
+      : faults(created_file_faults), scope_(faults) {}
+  FaultyFileSystem faults;
+
+ private:
+  platform::ScopedFileSystem scope_;
+};
+
+}  // namespace vellomir::testing
+
+#endif  // VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
