@@ -28,6 +28,19 @@ void CRunGate::Pass() {
   opened_.wait(lock, [this] { return closed_ == 0; });
 }
 
+void CCompletion::Signal() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = true;
+  }
+  signalled_.notify_all();
+}
+
+void CCompletion::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  signalled_.wait(lock, [this] { return done_; });
+}
+
 CRunThread::~CRunThread() {
   if (thread_.joinable()) thread_.join();
 }

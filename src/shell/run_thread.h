@@ -30,6 +30,18 @@ class CRunGate {
   int closed_ = 0;
 };
 
+// Tells a waiting thread that something has happened; once signalled it stays signalled.
+class CCompletion {
+ public:
+  void Signal();
+  void Wait();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable signalled_;
+  bool done_ = false;
+};
+
 // One run's worker thread. Created before it starts, so that the current-run reference can point
 // at it before the worker can clear it; joined when it is destroyed.
 class CRunThread {

@@ -124,13 +124,26 @@ std::invoke_result_t<Work&> CVellomirView::OnUiThread(Work&& work) {
   // The run clears the stop request once, as it begins; a stop confirmed before that moment is
   // renewed at every later call, so it still takes effect before the next file.
   if (m_stopConfirmed.load()) m_stopRequested.store(true);
+  // The call is posted and the worker waits until the posted call object is gone: after it has
+  // run, or when Qt drops it unrun because the view is going away. The wait is on standard
+  // primitives, so thread checkers can follow it.
+  struct SignalWhenGone {
+    std::shared_ptr<CCompletion> completion = std::make_shared<CCompletion>();
+    ~SignalWhenGone() { completion->Signal(); }
+  };
+  auto token = std::make_shared<SignalWhenGone>();
+  const std::shared_ptr<CCompletion> completion = token->completion;
   if constexpr (std::is_void_v<Result>) {
     QMetaObject::invokeMethod(
-        this, [&work] { work(); }, Qt::BlockingQueuedConnection);
+        this, [&work, token] { work(); }, Qt::QueuedConnection);
+    token.reset();
+    completion->Wait();
   } else {
     Result result{};
     QMetaObject::invokeMethod(
-        this, [&work, &result] { result = work(); }, Qt::BlockingQueuedConnection);
+        this, [&work, &result, token] { result = work(); }, Qt::QueuedConnection);
+    token.reset();
+    completion->Wait();
     return result;
   }
 }

@@ -79,6 +79,16 @@ QString RepairedLines(const QString& result) {
 }
 const QString kNotOpenedLines = QStringLiteral("Opening file..\r\nOpening file Fail..\r\n");
 
+// The view in a plain main window, maximised on the 1280 x 800 screen.
+struct HostedView {
+  QMainWindow frame;
+  CVellomirView* view = new CVellomirView(&frame);
+  HostedView() {
+    frame.setCentralWidget(view);
+    frame.showMaximized();
+  }
+};
+
 // Three damaged documents in a folder of their own and an empty output folder.
 struct RunFixture {
   vellomir::testing::ScopedTempFolder temp;  // the workspace of the runs
@@ -476,11 +486,10 @@ class ViewTest : public QObject {
   void aRunThroughTheWindow() {
     RunFixture files;
     ScriptedUi ui;
-    QMainWindow frame;
-    auto* view = new CVellomirView(&frame);
-    frame.setCentralWidget(view);
-    frame.showMaximized();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    HostedView hosted;
+    QVERIFY(QTest::qWaitForWindowExposed(&hosted.frame));
+    QMainWindow& frame = hosted.frame;
+    CVellomirView* view = hosted.view;
 
     ListRows(*view, ui, files.paths);
     // Beta is open in another program, which keeps Vellomir out.
@@ -710,14 +719,11 @@ class ViewTest : public QObject {
 
   void exitAsksTheWindowToClose() {
     ScriptedUi ui;
-    QMainWindow frame;
-    auto* view = new CVellomirView(&frame);
-    frame.setCentralWidget(view);
-    frame.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&frame));
-    view->OnExit();
-    QVERIFY(frame.isVisible());  // posted, not carried out at once
-    QTRY_VERIFY(!frame.isVisible());
+    HostedView hosted;
+    QVERIFY(QTest::qWaitForWindowExposed(&hosted.frame));
+    hosted.view->OnExit();
+    QVERIFY(hosted.frame.isVisible());  // posted, not carried out at once
+    QTRY_VERIFY(!hosted.frame.isVisible());
   }
 };
 
