@@ -4,8 +4,11 @@
 #include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 
 #include "engine/repair_engine.h"
 #include "shell/artwork.h"
@@ -104,6 +107,25 @@ void CLinkCtrl::keyPressEvent(QKeyEvent* event) {
   CMyStatic::keyPressEvent(event);
 }
 
+QSize CLinkCtrl::SizeWithin(int width) const {
+  return fontMetrics()
+      .boundingRect(QRect(0, 0, width, kLinkArea.height() * 4),
+                    Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere, text())
+      .size();
+}
+
+void CLinkCtrl::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  painter.setFont(font());
+  painter.setPen(palette().color(QPalette::WindowText));
+  painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere, text());
+  if (hasFocus()) {
+    QStyleOptionFocusRect focus;
+    focus.initFrom(this);
+    style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 
 CCustomMessage::CCustomMessage(QWidget* parent) : QDialog(parent) {
@@ -111,7 +133,7 @@ CCustomMessage::CCustomMessage(QWidget* parent) : QDialog(parent) {
   const DialogUnits units(font());
   setFixedSize(units.Size(299, 90));
 
-  m_message = new QLabel(Q(kCompletedMessage), this);
+  m_message = new QLabel(Q(kCompletionMessage), this);
   m_message->setTextFormat(Qt::PlainText);
   m_message->setGeometry(units.Rect(7, 7, 285, 13));
   m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -135,7 +157,8 @@ void CCustomMessage::SetFolderPath(const QString& folder) {
 }
 
 void CCustomMessage::SetOutcome(int failed, int count) {
-  const QString text = failed > 0 ? Q(CompletionErrorMessage(failed, count)) : Q(kCompletedMessage);
+  const QString text =
+      failed > 0 ? Q(CompletionErrorMessage(failed, count)) : Q(kCompletionMessage);
   m_message->setText(text);
   // A longer text takes a second line rather than being cut off at the right edge.
   m_message->setWordWrap(failed > 0);
@@ -165,10 +188,13 @@ void CCustomMessage::PlaceLink() {
   m_link->SetTarget(QUrl::fromLocalFile(m_folderPath));
   m_link->setText(LinkText(m_folderPath));
   m_link->setToolTip(m_folderPath);
-  // Sized to its text, centred vertically in its area.
-  m_link->adjustSize();
-  const int height = m_link->height();
-  m_link->move(kLinkArea.left(), kLinkArea.top() + (kLinkArea.height() - height) / 2);
+  // Sized to its text, centred vertically in its area; a text wider than the dialog takes more
+  // lines rather than being cut off at the dialog's edge.
+  const int room = qMin(kLinkArea.width(), width() - 2 * kLinkArea.left());
+  const QSize text = m_link->SizeWithin(room);
+  const int height = qMin(text.height(), kLinkArea.height());
+  m_link->setGeometry(kLinkArea.left(), kLinkArea.top() + (kLinkArea.height() - height) / 2,
+                      text.width(), height);
   m_link->show();
   m_linkPlaced = true;
 }
@@ -240,6 +266,11 @@ QString CAboutDlg::AboutText() {
       QString::fromLatin1(kSupportAddress),
   };
   return lines.join(QStringLiteral("\r\n"));
+}
+
+void ShowAboutBox(QWidget* parent) {
+  CAboutDlg about(parent);
+  Ui().RunDialog(about);
 }
 
 }  // namespace vellomir

@@ -60,9 +60,13 @@ class CLinkCtrl : public CMyStatic {
   explicit CLinkCtrl(QWidget* parent = nullptr);
   void SetTarget(const QUrl& target) { m_target = target; }
   const QUrl& Target() const { return m_target; }
+  // The size of the text when it may take at most `width` pixels a line; a path has no blanks,
+  // so lines break anywhere.
+  QSize SizeWithin(int width) const;
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void paintEvent(QPaintEvent* event) override;
 
  private:
   QUrl m_target;
@@ -118,6 +122,9 @@ class CAboutDlg : public QDialog {
  private:
   CMyStatic* m_text = nullptr;  // control 1003
 };
+
+// The About command: the about box, modal.
+void ShowAboutBox(QWidget* parent);
 
 }  // namespace vellomir
 

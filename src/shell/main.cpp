@@ -1,15 +1,8 @@
 // The desktop program.
-#include <QApplication>
-#include <QMainWindow>
-
-#include "shell/shell_texts.h"
-#include "shell/vellomir_view.h"
+#include "shell/vellomir_app.h"
 
 int main(int argc, char** argv) {
-  QApplication app(argc, argv);
-  QMainWindow frame;
-  frame.setWindowTitle(vellomir::FrameCaption());
-  frame.setCentralWidget(new vellomir::CVellomirView(&frame));
-  frame.showMaximized();
+  vellomir::CVellomirApp app(argc, argv);
+  if (!app.InitInstance()) return 1;
   return app.exec();
 }

@@ -1,5 +1,6 @@
 #include "shell/rich_edit.h"
 
+#include <QApplication>
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -22,11 +23,31 @@ CRichEditCtrlQv::CRichEditCtrlQv(QWidget* parent) : QTextEdit(parent) {
   colours.setColor(QPalette::Base, kStatusBackground);
   colours.setColor(QPalette::Window, kStatusBackground);
   colours.setColor(QPalette::Text, Qt::black);
-  // The selection that marks the bold words stays invisible unless the person works in the pane.
-  colours.setColor(QPalette::Inactive, QPalette::Highlight, kStatusBackground);
-  colours.setColor(QPalette::Inactive, QPalette::HighlightedText, Qt::black);
   setPalette(colours);
   document()->setDocumentMargin(2);
+  ShowSelection(false);
+}
+
+void CRichEditCtrlQv::ShowSelection(bool shown) {
+  QPalette colours = palette();
+  const QPalette normal = QApplication::palette(this);
+  for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    colours.setColor(group, QPalette::Highlight,
+                     shown ? normal.color(group, QPalette::Highlight) : kStatusBackground);
+    colours.setColor(group, QPalette::HighlightedText,
+                     shown ? normal.color(group, QPalette::HighlightedText) : QColor(Qt::black));
+  }
+  setPalette(colours);
+}
+
+void CRichEditCtrlQv::focusInEvent(QFocusEvent* event) {
+  ShowSelection(true);
+  QTextEdit::focusInEvent(event);
+}
+
+void CRichEditCtrlQv::focusOutEvent(QFocusEvent* event) {
+  ShowSelection(false);
+  QTextEdit::focusOutEvent(event);
 }
 
 void CRichEditCtrlQv::SetText(const QString& text) {

@@ -22,6 +22,15 @@ class CRichEditCtrlQv : public QTextEdit {
   void ToggleSelectionBold();
   // Whether character `index` is shown in bold.
   bool IsCharacterBold(int index) const;
+
+ protected:
+  // The selection that marks the words to make bold is shown only while the person works in the
+  // pane, as its text is otherwise an instruction, not a choice.
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  void ShowSelection(bool shown);
 };
 
 }  // namespace vellomir

@@ -58,8 +58,6 @@ inline constexpr std::u16string_view kAnotherInstance = u"Another Instance of Ve
 inline constexpr std::u16string_view kCannotOpenDocument = u"Cannot open the file ";
 
 // The dialogs.
-inline constexpr std::u16string_view kCompletedMessage =
-    u"The repairing process was completed successfully ";
 inline constexpr std::u16string_view kAboutCaption = u"About Vellomir";
 
 inline QString DisplayVersion() {

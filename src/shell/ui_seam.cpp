@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QWidget>
 #include <cstdio>
 
 #include "shell/shell_texts.h"
@@ -64,6 +65,10 @@ class NonInteractiveUi : public UiSeam {
   }
   bool ChoosePrinter(QWidget*, QPrinter&) override { return false; }
   void OpenUrl(const QUrl& url) override { Report(QStringLiteral("open ") + url.toString()); }
+  void ShowMainWindow(QWidget& window) override {
+    UiSeam::ShowMainWindow(window);
+    Report(QStringLiteral("shown ") + window.windowTitle());
+  }
 
  private:
   static void Report(const QString& text) {
@@ -84,6 +89,10 @@ UiSeam* DefaultUi() {
 UiSeam* g_ui = nullptr;
 
 }  // namespace
+
+void UiSeam::ShowMainWindow(QWidget& window) {
+  window.showMaximized();
+}
 
 UiSeam& Ui() {
   if (g_ui == nullptr) g_ui = DefaultUi();

@@ -47,6 +47,8 @@ class UiSeam {
   virtual bool ChoosePrinter(QWidget* parent, QPrinter& printer) = 0;
   // Opens a web address, a folder or a file with the desktop's own handler; fire and forget.
   virtual void OpenUrl(const QUrl& url) = 0;
+  // Shows the program's main window, maximised.
+  virtual void ShowMainWindow(QWidget& window);
 
   // Shorthands for the two kinds of message box.
   void Tell(QWidget* parent, const QString& text) {
@@ -60,7 +62,8 @@ class UiSeam {
 // The seam in use: the desktop's own dialogs unless a test has put another in place. With the
 // environment variable VELLOMIR_NONINTERACTIVE=1 the program asks nobody: each message is written
 // to standard error as "Vellomir: <text>" and answered with its default (OK, No), choosers and
-// dialogs are cancelled and nothing is opened (for scripted start-up checks).
+// dialogs are cancelled, nothing is opened, and the main window's caption is written when it is
+// shown (for scripted start-up checks).
 UiSeam& Ui();
 
 // Puts `replacement` in place of Ui() for the lifetime of this object (tests).
