@@ -76,13 +76,25 @@ void WriteDamagedDocument(const std::string& path, size_t filler) {
     m.descriptor = !stored;  // as LibreOffice writes its deflated members
     return m;
   };
+  const std::string manifest =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<manifest:manifest "
+      "xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
+      "manifest:version=\"1.2\"><manifest:file-entry manifest:full-path=\"/\" "
+      "manifest:media-type=\"application/vnd.oasis.opendocument.spreadsheet\"/>"
+      "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+      "<manifest:file-entry manifest:full-path=\"styles.xml\" manifest:media-type=\"text/xml\"/>"
+      "</manifest:manifest>";
   ZipBuilder zip;
   zip.Add(member("mimetype", "application/vnd.oasis.opendocument.spreadsheet", true));
   zip.Add(member("content.xml", content, false));
-  zip.Add(member("styles.xml", "<office:document-styles/>", false));
-  const ZipBuilder::Placed last = zip.Add(member("meta.xml", std::string(400, 'm'), false));
-  // Cut inside the last member: no descriptor, central directory or end record follows.
-  WriteFile(path, zip.bytes().substr(0, last.data_offset + last.payload.size() / 2));
+  zip.Add(member("styles.xml",
+                 "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-styles "
+                 "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\"/>",
+                 false));
+  zip.Add(member("META-INF/manifest.xml", manifest, false));
+  // Every member is whole, but the central directory and end record that should follow are
+  // missing, so the container cannot be opened by its index.
+  WriteFile(path, zip.bytes());
 }
 
 QStringList ShownControls(const CVellomirView& view) {

@@ -65,8 +65,8 @@ class ScriptedUi : public UiSeam {
   ScopedUiSeam scope_;
 };
 
-// A damaged spreadsheet: its members are sound but the container is cut off before its index, as
-// an interrupted save leaves it. `filler` bytes of text make a larger document.
+// A damaged spreadsheet: its members are sound but the container ends before its index, as a save
+// interrupted at its last step leaves it. `filler` bytes of text make a larger document.
 void WriteDamagedDocument(const std::string& path, size_t filler = 0);
 
 // The names of the view's controls that are shown, in a fixed order: "File List", "Log", "Next",
