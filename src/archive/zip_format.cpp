@@ -73,6 +73,61 @@ CivilTime DosToCivil(uint16_t dos_date, uint16_t dos_time) {
   return civil;
 }
 
+namespace {
+
+// The fields that local and central headers share, in the same order, from "version needed" to
+// the name length.
+void AppendCommonFields(const ZipEntryRecord& record, ByteWriter& out) {
+  out.U16(record.version_needed);
+  out.U16(record.flags);
+  out.U16(record.method);
+  out.U16(record.dos_time);
+  out.U16(record.dos_date);
+  out.U32(record.crc);
+  out.U32(record.compressed_size);
+  out.U32(record.uncompressed_size);
+  out.U16(static_cast<uint16_t>(record.name.size()));
+}
+
+}  // namespace
+
+std::string EncodeLocalHeader(const ZipEntryRecord& record) {
+  ByteWriter header;
+  header.U32(kLocalHeaderSignature);
+  AppendCommonFields(record, header);
+  header.U16(static_cast<uint16_t>(record.local_extra.size()));
+  header.Bytes(record.name);
+  header.Bytes(record.local_extra);
+  return header.bytes();
+}
+
+void AppendCentralHeader(const ZipEntryRecord& record, ByteWriter& out) {
+  out.U32(kCentralHeaderSignature);
+  out.U16(record.version_made_by);
+  AppendCommonFields(record, out);
+  out.U16(static_cast<uint16_t>(record.central_extra.size()));
+  out.U16(0);  // comment length
+  out.U16(0);  // disk number start
+  out.U16(0);  // internal attributes
+  out.U32(record.external_attributes);
+  out.U32(record.local_header_offset);
+  out.Bytes(record.name);
+  out.Bytes(record.central_extra);
+}
+
+std::string EncodeEndRecord(size_t entries, uint64_t central_size, uint64_t central_offset) {
+  ByteWriter end;
+  end.U32(kEndRecordSignature);
+  end.U16(0);  // this disk
+  end.U16(0);  // disk of the central directory
+  end.U16(static_cast<uint16_t>(entries));
+  end.U16(static_cast<uint16_t>(entries));
+  end.U32(static_cast<uint32_t>(central_size));
+  end.U32(static_cast<uint32_t>(central_offset));
+  end.U16(0);  // comment length
+  return end.bytes();
+}
+
 platform::FileTime DosStampToFileTime(uint16_t dos_date, uint16_t dos_time,
                                       int64_t local_offset_seconds) {
   const int64_t local_seconds = CivilToUnixSeconds(DosToCivil(dos_date, dos_time));

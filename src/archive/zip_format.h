@@ -103,6 +103,37 @@ inline void StoreU32(uint8_t* bytes, uint32_t value) {
   for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
+// The values of one entry's headers: all of its central directory header, and (but for the
+// version made by, the attributes and the offset) its local header.
+struct ZipEntryRecord {
+  uint16_t version_made_by = 0;
+  uint16_t version_needed = 20;
+  uint16_t flags = 0;
+  uint16_t method = kMethodStored;
+  uint16_t dos_time = 0;
+  uint16_t dos_date = 0;
+  uint32_t crc = 0;
+  uint32_t compressed_size = 0;
+  uint32_t uncompressed_size = 0;
+  uint32_t external_attributes = 0;
+  uint32_t local_header_offset = 0;
+  std::string name;
+  std::string local_extra;
+  std::string central_extra;
+
+  size_t LocalHeaderSize() const { return kLocalHeaderSize + name.size() + local_extra.size(); }
+  size_t CentralHeaderSize() const {
+    return kCentralHeaderSize + name.size() + central_extra.size();
+  }
+};
+
+// The local header with its name and extra field.
+std::string EncodeLocalHeader(const ZipEntryRecord& record);
+// Appends the central directory header with its name and extra field.
+void AppendCentralHeader(const ZipEntryRecord& record, ByteWriter& out);
+// The end of central directory record of a one-disk archive without comment.
+std::string EncodeEndRecord(size_t entries, uint64_t central_size, uint64_t central_offset);
+
 // A calendar date and time of day, without time zone.
 struct CivilTime {
   int year = 1980;

@@ -15,6 +15,7 @@ namespace vellomir {
 namespace {
 
 namespace zf = zipformat;
+using zf::ZipEntryRecord;
 
 constexpr size_t kTransferSize = 16384;
 constexpr uint16_t kVersionNeeded = 20;
@@ -44,27 +45,6 @@ struct SourceFileInfo {
   int64_t creation = 0;
   uint16_t dos_date = 0;
   uint16_t dos_time = 0;
-};
-
-// The values of one entry's central directory header.
-struct ZipEntryRecord {
-  uint16_t flags = 0;
-  uint16_t method = zf::kMethodStored;
-  uint16_t dos_time = 0;
-  uint16_t dos_date = 0;
-  uint32_t crc = 0;
-  uint32_t compressed_size = 0;
-  uint32_t uncompressed_size = 0;
-  uint32_t external_attributes = 0;
-  uint32_t local_header_offset = 0;
-  std::string name;
-  std::string local_extra;
-  std::string central_extra;
-
-  size_t LocalHeaderSize() const { return zf::kLocalHeaderSize + name.size() + local_extra.size(); }
-  size_t CentralHeaderSize() const {
-    return zf::kCentralHeaderSize + name.size() + central_extra.size();
-  }
 };
 
 uint32_t ExternalAttributes(uint32_t attributes) {
@@ -134,57 +114,6 @@ uint16_t NameFlags(std::string_view name) {
   const bool ascii =
       std::all_of(name.begin(), name.end(), [](char c) { return static_cast<uint8_t>(c) < 0x80; });
   return !ascii && IsValidUtf8(name) ? zf::kFlagUtf8Name : 0;
-}
-
-// The fields that local and central headers share, in the same order, from "version needed" to
-// the name length.
-void AppendCommonFields(const ZipEntryRecord& record, zf::ByteWriter& out) {
-  out.U16(kVersionNeeded);
-  out.U16(record.flags);
-  out.U16(record.method);
-  out.U16(record.dos_time);
-  out.U16(record.dos_date);
-  out.U32(record.crc);
-  out.U32(record.compressed_size);
-  out.U32(record.uncompressed_size);
-  out.U16(static_cast<uint16_t>(record.name.size()));
-}
-
-std::string EncodeLocalHeader(const ZipEntryRecord& record) {
-  zf::ByteWriter header;
-  header.U32(zf::kLocalHeaderSignature);
-  AppendCommonFields(record, header);
-  header.U16(static_cast<uint16_t>(record.local_extra.size()));
-  header.Bytes(record.name);
-  header.Bytes(record.local_extra);
-  return header.bytes();
-}
-
-void AppendCentralHeader(const ZipEntryRecord& record, zf::ByteWriter& out) {
-  out.U32(zf::kCentralHeaderSignature);
-  out.U16(kVersionMadeBy);
-  AppendCommonFields(record, out);
-  out.U16(static_cast<uint16_t>(record.central_extra.size()));
-  out.U16(0);  // comment length
-  out.U16(0);  // disk number start
-  out.U16(0);  // internal attributes
-  out.U32(record.external_attributes);
-  out.U32(record.local_header_offset);
-  out.Bytes(record.name);
-  out.Bytes(record.central_extra);
-}
-
-std::string EncodeEndRecord(size_t entries, uint64_t central_size, uint64_t central_offset) {
-  zf::ByteWriter end;
-  end.U32(zf::kEndRecordSignature);
-  end.U16(0);  // this disk
-  end.U16(0);  // disk of the central directory
-  end.U16(static_cast<uint16_t>(entries));
-  end.U16(static_cast<uint16_t>(entries));
-  end.U32(static_cast<uint32_t>(central_size));
-  end.U32(static_cast<uint32_t>(central_offset));
-  end.U16(0);  // comment length
-  return end.bytes();
 }
 
 uint16_t ChooseMethod(ZipMethod method, std::string_view name) {
@@ -331,6 +260,8 @@ ZipStatus ZipWriter::AddFile(std::u16string_view name, const platform::Path& sou
   if (source_info.size > state.limits.max_source_size) return ZipStatus::kBadArgument;
 
   ZipEntryRecord record;
+  record.version_made_by = kVersionMadeBy;
+  record.version_needed = kVersionNeeded;
   record.method = ChooseMethod(options.method, native_name);
   record.flags = NameFlags(native_name);
   if (record.method == zf::kMethodDeflated) record.flags |= zf::kFlagMaximumCompression;
@@ -368,7 +299,7 @@ ZipStatus ZipWriter::State::WriteEntry(ZipEntryRecord& record, platform::File& s
   record.flags |= zf::kFlagDataDescriptor;
   record.compressed_size = static_cast<uint32_t>(KnownDataSize(record, source_info));
   record.uncompressed_size = static_cast<uint32_t>(source_info.size);
-  if (!output->Write(EncodeLocalHeader(record).data(), record.LocalHeaderSize())) {
+  if (!output->Write(zf::EncodeLocalHeader(record).data(), record.LocalHeaderSize())) {
     return ZipStatus::kWriteFailed;
   }
   position += record.LocalHeaderSize();
@@ -387,7 +318,7 @@ ZipStatus ZipWriter::State::WriteEntry(ZipEntryRecord& record, platform::File& s
     pending_failure = ZipStatus::kSeekFailed;
     return ZipStatus::kSeekFailed;
   }
-  if (!output->Write(EncodeLocalHeader(record).data(), record.LocalHeaderSize())) {
+  if (!output->Write(zf::EncodeLocalHeader(record).data(), record.LocalHeaderSize())) {
     return ZipStatus::kWriteFailed;
   }
   return ZipStatus::kOk;
@@ -481,12 +412,12 @@ ZipStatus ZipWriter::State::WriteCentralDirectory() {
     return written;
   };
   for (const ZipEntryRecord& record : entries) {
-    AppendCentralHeader(record, batch);
+    zf::AppendCentralHeader(record, batch);
     if (batch.bytes().size() >= kTransferSize && !flush()) return ZipStatus::kWriteFailed;
   }
   if (!flush()) return ZipStatus::kWriteFailed;
   const std::string end =
-      EncodeEndRecord(entries.size(), position - central_offset, central_offset);
+      zf::EncodeEndRecord(entries.size(), position - central_offset, central_offset);
   if (!output->Write(end.data(), end.size())) return ZipStatus::kWriteFailed;
   position += end.size();
   return ZipStatus::kOk;

@@ -9,16 +9,21 @@ ConsoleView::ConsoleView(std::vector<platform::Path> files, platform::Path outpu
       options_(options),
       out_(out),
       exact_log_(exact_log) {
-  log_.on_change = [this](std::u16string_view, bool) { LogChanged(); };
+  log_.on_change = [this](std::u16string_view text, bool replaced) { LogChanged(text, replaced); };
 }
 
-// Prints what the log gained since the last change. The run replaces the whole text when it
-// writes a file's header, so the new part is what follows the text printed so far.
-void ConsoleView::LogChanged() {
-  const std::u16string text = log_.Text();
-  if (text.size() < printed_) printed_ = 0;  // a new log
-  const std::u16string_view added = std::u16string_view(text).substr(printed_);
-  printed_ = text.size();
+// Prints what the log gained since the last change, without copying the whole log each time: an
+// appended text is printed as it is; after a replacement (the run writes each file's header by
+// replacing the whole text) the new part is what follows the text printed so far.
+void ConsoleView::LogChanged(std::u16string_view text, bool replaced) {
+  std::u16string_view added = text;
+  if (replaced) {
+    if (text.size() < printed_) printed_ = 0;  // a new log
+    added = text.substr(printed_);
+    printed_ = text.size();
+  } else {
+    printed_ += text.size();
+  }
   if (exact_log_ != nullptr) {
     const std::string bytes = platform::ToUtf8ForDisplay(added);
     std::fwrite(bytes.data(), 1, bytes.size(), exact_log_);
@@ -49,8 +54,9 @@ void ConsoleView::ShowMessage(const std::u16string& text) {
   Print(status_text_ + u"\n" + text + u"\n");
 }
 
-void ConsoleView::FileDone(int, const platform::Path&, const FileOutcome& outcome) {
+void ConsoleView::FileDone(int, const platform::Path& source, const FileOutcome& outcome) {
   if (outcome.saved) ++repaired_;
+  documents_.push_back(ReportedDocument{source, outcome});
 }
 
 }  // namespace vellomir::cli

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/repair_report.h"
 #include "engine/repair_engine.h"
 
 namespace vellomir::cli {
@@ -34,10 +35,12 @@ class ConsoleView : public RepairRunView {
 
   // How many files gave a result.
   int repaired() const { return repaired_; }
+  // What became of every file that had its turn, for the report.
+  const std::vector<ReportedDocument>& documents() const { return documents_; }
   const std::u16string& status_text() const { return status_text_; }
 
  private:
-  void LogChanged();
+  void LogChanged(std::u16string_view text, bool replaced);
   void Print(std::u16string_view text);
 
   std::vector<platform::Path> files_;
@@ -50,6 +53,7 @@ class ConsoleView : public RepairRunView {
   TextRepairLog log_;
   size_t printed_ = 0;  // how much of the log's text has been printed
   int repaired_ = 0;
+  std::vector<ReportedDocument> documents_;
 };
 
 }  // namespace vellomir::cli

@@ -1,6 +1,6 @@
 // vellomir-repair: repairs damaged zip-based documents from the command line.
 //
-//   vellomir-repair [-o OUTPUT_FOLDER] [--log FILE] FILE...
+//   vellomir-repair [-o OUTPUT_FOLDER] [--log FILE] [--report FILE] [--no-complete] FILE...
 //
 // One batch run over the files, as the window runs it: the log goes to standard output line by
 // line, each result is saved as "REC_" + the name in the output folder (the current folder by
@@ -34,6 +34,8 @@ constexpr char kUsage[] =
     "\n"
     "  -o, --output FOLDER   save the repaired files in FOLDER (default: the current folder)\n"
     "      --log FILE        also write the exact log text, with CR LF line ends, to FILE\n"
+    "      --report FILE     write a JSON report of what was kept and what was lost to FILE\n"
+    "      --no-complete     leave damaged XML parts and a lost manifest as they were salvaged\n"
     "  -h, --help            show this help and exit\n"
     "  -V, --version         show the version and exit\n"
     "\n"
@@ -44,6 +46,8 @@ struct Options {
   std::vector<std::string> files;
   std::string output_folder;
   std::optional<std::string> log_file;
+  std::optional<std::string> report_file;
+  bool complete_damaged_parts = true;
   bool help = false;
   bool version = false;
 };
@@ -90,6 +94,14 @@ std::optional<Options> ParseArguments(int argc, char** argv) {
       options.log_file = *file;
     } else if (argument.rfind("--log=", 0) == 0) {
       options.log_file = argument.substr(6);
+    } else if (argument == "--report") {
+      const auto file = value("--report");
+      if (!file) return std::nullopt;
+      options.report_file = *file;
+    } else if (argument.rfind("--report=", 0) == 0) {
+      options.report_file = argument.substr(9);
+    } else if (argument == "--no-complete") {
+      options.complete_damaged_parts = false;
     } else {
       std::fprintf(stderr, "vellomir-repair: unknown option %s\n", argument.c_str());
       return std::nullopt;
@@ -110,6 +122,16 @@ platform::Path FolderWithSeparator(const std::string& folder) {
   platform::Path path = folder.empty() ? platform::Fs().CurrentFolder() : FullPath(folder);
   if (path.empty() || path.back() != platform::kSeparator) path.push_back(platform::kSeparator);
   return path;
+}
+
+bool WriteReport(const std::string& path, const std::vector<ReportedDocument>& documents) {
+  const std::string json = RepairReportJson(documents);
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  const bool written =
+      out != nullptr && std::fwrite(json.data(), 1, json.size(), out) == json.size();
+  if (out != nullptr && std::fclose(out) != 0) return false;
+  if (!written) std::fprintf(stderr, "vellomir-repair: cannot write %s\n", path.c_str());
+  return written;
 }
 
 int Run(int argc, char** argv) {
@@ -151,12 +173,17 @@ int Run(int argc, char** argv) {
   std::vector<platform::Path> files;
   for (const std::string& file : options->files) files.push_back(FullPath(file));
   const int count = static_cast<int>(files.size());
-  ConsoleView view(std::move(files), output_folder, RepairOptions{}, stdout, exact_log);
+  RepairOptions engine_options;
+  engine_options.complete_damaged_parts = options->complete_damaged_parts;
+  ConsoleView view(std::move(files), output_folder, engine_options, stdout, exact_log);
   g_stop_flag.store(&view.StopRequested());
   std::signal(SIGINT, OnInterrupt);
   RepairThreadProc(view);
   g_stop_flag.store(nullptr);
   if (exact_log != nullptr) std::fclose(exact_log);
+  if (options->report_file && !WriteReport(*options->report_file, view.documents())) {
+    return kExitSomeFailed;
+  }
   return view.repaired() == count ? kExitAllRepaired : kExitSomeFailed;
 }
 

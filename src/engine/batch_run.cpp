@@ -21,7 +21,7 @@ void WriteFileHeader(RepairRunView& view, int index, int count, const platform::
 // Repairs one listed document; false when it gave no result file.
 bool RepairListedFile(RepairRunView& view, int index, const platform::Path& source) {
   if (!platform::Fs().Exists(source)) {
-    view.FileDone(index, source, FileOutcome{});
+    view.FileDone(index, source, FileOutcome{});  // existed stays false
     return false;
   }
   FileOutcome outcome;

@@ -74,8 +74,36 @@ bool CRepairEngine::OpenSource(const Path& path) {
 bool CRepairEngine::ExtractContent() {
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!m_source.IsOpen() || !workspace.valid()) return true;
-  ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets, nullptr);
+  ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets,
+                 &m_outcome.members);
   return true;
+}
+
+// Completes the XML parts that were cut or damaged and rebuilds a lost manifest, so that an office
+// program opens the result; logged only when something was changed.
+void CRepairEngine::CompleteDamagedParts(const Path& source) {
+  const RepairWorkspace workspace = RepairWorkspace::Current();
+  m_outcome.completion = vellomir::CompleteDamagedParts(workspace.folder, source);
+  std::vector<std::u16string> lines;
+  for (const CompletedPart& part : m_outcome.completion.parts) {
+    switch (part.action) {
+      case CompletedPart::Action::kCompleted:
+        lines.push_back(std::u16string(kLogPartCompleted) + part.name);
+        break;
+      case CompletedPart::Action::kRebuilt:
+        lines.push_back(std::u16string(kLogPartRebuilt) + part.name);
+        break;
+      case CompletedPart::Action::kRemoved:
+        lines.push_back(std::u16string(kLogPartRemoved) + part.name);
+        break;
+      case CompletedPart::Action::kLeftDamaged:
+        break;  // nothing was changed; the report tells
+    }
+  }
+  if (lines.empty()) return;
+  AppendLog(std::u16string(kLogCompleting));
+  for (std::u16string& line : lines) AppendLog(std::move(line));
+  AppendLog(std::u16string(kLogCompletingDone));
 }
 
 bool CRepairEngine::PackWorkspace() {
@@ -109,6 +137,7 @@ bool CRepairEngine::SaveResult(const Path& source, const Path& output_folder) {
 bool CRepairEngine::RepairFile(Path source, Path output_folder, RepairLog* log) {
   m_log = log;
   m_outcome = FileOutcome{};
+  m_outcome.existed = true;
   const RepairWorkspace workspace = RepairWorkspace::Current();
   ClearWorkspace(workspace);
 
@@ -125,6 +154,7 @@ bool CRepairEngine::RepairFile(Path source, Path output_folder, RepairLog* log) 
   AppendLog(std::u16string(kLogExtracting));
   ExtractContent();
   AppendLog(std::u16string(kLogExtractingDone));
+  if (m_options.complete_damaged_parts) CompleteDamagedParts(source);
 
   AppendLog(std::u16string(kLogMaking));
   m_outcome.packed = PackWorkspace();

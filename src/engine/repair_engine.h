@@ -25,7 +25,9 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/workspace.h"
 #include "platform/platform.h"
+#include "salvage/salvage.h"
 
 namespace vellomir {
 
@@ -58,6 +60,12 @@ inline constexpr std::u16string_view kLogMakingDone = u"Making new file Done..";
 inline constexpr std::u16string_view kLogMakingFail = u"Making new file Fail..";
 inline constexpr std::u16string_view kLogResultName = u"Repaired file name : ";
 inline constexpr std::u16string_view kLogSavingFail = u"Saving repaired file Fail..";
+// Lines of the completion step, written only when it changed something.
+inline constexpr std::u16string_view kLogCompleting = u"Completing damaged parts..";
+inline constexpr std::u16string_view kLogCompletingDone = u"Completing damaged parts Done..";
+inline constexpr std::u16string_view kLogPartCompleted = u"Part completed : ";
+inline constexpr std::u16string_view kLogPartRebuilt = u"Part rebuilt : ";
+inline constexpr std::u16string_view kLogPartRemoved = u"Part removed : ";
 
 // The progress line "Processing File %d of %d \r\n" (a blank before the line end).
 std::u16string ProgressLine(int number, int count);
@@ -133,10 +141,13 @@ struct RepairOptions {
 
 // What became of one document.
 struct FileOutcome {
-  bool opened = false;         // the source could be opened
-  bool packed = false;         // a new container was written
-  bool saved = false;          // the result lies in the output folder
-  platform::Path result_path;  // where, when saved
+  bool existed = false;               // something was at the source path when its turn came
+  bool opened = false;                // the source could be opened
+  bool packed = false;                // a new container was written
+  bool saved = false;                 // the result lies in the output folder
+  platform::Path result_path;         // where, when saved
+  std::vector<MemberRecord> members;  // one record per local header found, in file order
+  CompletionResult completion;        // what the completion step changed
 };
 
 // Repairs one document: opens it for exclusive reading, salvages every member that can still be
@@ -165,9 +176,11 @@ class CRepairEngine {
   const FileOutcome& Outcome() const { return m_outcome; }
 
  private:
+  void CompleteDamagedParts(const platform::Path& source);
   bool PackWorkspace();
   bool SaveResult(const platform::Path& source, const platform::Path& output_folder);
 
+  WorkspaceLock m_workspaceLock;  // taken first, released last
   CFile64 m_source;
   std::vector<int64_t> m_localHeaderOffsets;
   std::vector<int64_t> m_descriptorOffsets;

@@ -1,6 +1,7 @@
 // Result names: "REC_" + the source's file name, numbered in capitals when that name is taken.
 #include <string>
 
+#include "engine/decimal_text.h"
 #include "engine/repair_engine.h"
 
 namespace vellomir {
@@ -17,9 +18,11 @@ Path ToUpperAscii(Path text) {
   return text;
 }
 
-std::u16string CounterText(uint64_t n) {
-  const std::string digits = "(" + std::to_string(n) + ")";
-  return std::u16string(digits.begin(), digits.end());
+std::u16string CounterText(int64_t n) {
+  std::u16string text(1, u'(');
+  text += DecimalText(n);
+  text += u')';
+  return text;
 }
 
 // Where the counter goes in a file name already in capitals: before its last ".ODS", else before
@@ -49,7 +52,7 @@ Path MakeResultName(const Path& candidate) {
   const Path upper_name = ToUpperAscii(candidate.substr(name_start));
   const size_t at = CounterPosition(upper_name);
   // Every n gives another name, so the search ends at the first free one.
-  for (uint64_t n = 1;; ++n) {
+  for (int64_t n = 1;; ++n) {
     Path numbered = folder + upper_name.substr(0, at) + CounterText(n) + upper_name.substr(at);
     if (!platform::Fs().Exists(numbered)) return numbered;
   }

@@ -1,15 +1,11 @@
 // The run's formatted texts: the progress line and the end-of-run texts with their bold words.
 #include <string>
 
+#include "engine/decimal_text.h"
 #include "engine/repair_engine.h"
 
 namespace vellomir {
 namespace {
-
-std::u16string Number(int value) {
-  const std::string digits = std::to_string(value);
-  return std::u16string(digits.begin(), digits.end());
-}
 
 constexpr std::u16string_view kErrorStatusHead =
     u"File repair and saving process completed with errors: ";
@@ -20,13 +16,13 @@ constexpr std::u16string_view kErrorMessageHead = u"The repairing process comple
 constexpr std::u16string_view kErrorMessageTail = u" file(s) could not be repaired ";
 
 std::u16string FailureCount(int failed, int count) {
-  return Number(failed) + u" of " + Number(count);
+  return DecimalText(failed) + u" of " + DecimalText(count);
 }
 
 }  // namespace
 
 std::u16string ProgressLine(int number, int count) {
-  return u"Processing File " + Number(number) + u" of " + Number(count) + u" \r\n";
+  return u"Processing File " + DecimalText(number) + u" of " + DecimalText(count) + u" \r\n";
 }
 
 std::u16string CompletionStatusText(int failed, int count) {

@@ -35,6 +35,11 @@ RepairWorkspace RepairWorkspace::Current() {
   return Below(GetTempFolder());
 }
 
+WorkspaceLock::WorkspaceLock() {
+  const Path temp_folder = GetTempFolder();
+  if (!temp_folder.empty()) lock_ = Fs().LockExclusive(temp_folder + u"workspace.lock");
+}
+
 void ResetWorkspace() {
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!workspace.valid()) return;

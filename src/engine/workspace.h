@@ -32,6 +32,19 @@ struct RepairWorkspace {
   bool valid() const { return !temp_folder.empty(); }
 };
 
+// Holds the workspace for one document: the names are fixed, so a second run of the same user (a
+// script that starts several repairs at once) waits here until the first is done with its
+// document, instead of deleting its files.
+class WorkspaceLock {
+ public:
+  WorkspaceLock();
+  WorkspaceLock(const WorkspaceLock&) = delete;
+  WorkspaceLock& operator=(const WorkspaceLock&) = delete;
+
+ private:
+  std::unique_ptr<platform::FileLock> lock_;
+};
+
 // Deletes the workspace folder tree, then the packed result, then the scratch archive; every
 // failure is ignored.
 void ResetWorkspace();

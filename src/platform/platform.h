@@ -106,6 +106,12 @@ int64_t ReadAt(File& file, int64_t offset, void* buffer, size_t size);
 // Reads exactly `size` bytes at `offset`. False on a failure and on an early end of the file.
 bool ReadExactAt(File& file, int64_t offset, void* buffer, size_t size);
 
+// A lock held on a file for the lifetime of the object.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 // A file being written that takes its name only at the end.
 class PendingFile : public File {
  public:
@@ -171,6 +177,10 @@ class FileSystem {
   // file system allows it (an unnamed file), else a hidden scratch name that the file's
   // destruction removes.
   virtual std::unique_ptr<PendingFile> CreatePendingFile(const Path& folder) = 0;
+
+  // Takes an exclusive lock on the file at `path` (created when missing, readable by its owner
+  // only), waiting while another process holds it. Nothing when the file cannot be opened.
+  virtual std::unique_ptr<FileLock> LockExclusive(const Path& path) = 0;
 
   // The per-user temporary folder for Vellomir's scratch files, ending in kSeparator. It lies in
   // the system's temporary folder, only its owner can enter it, and it is checked to be a real

@@ -358,6 +358,15 @@ bool MakePrivateFolder(const std::string& folder) {
   return true;
 }
 
+class PosixFileLock final : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
+};
+
 class PosixFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> OpenExclusiveRead(const Path& path) override {
@@ -465,6 +474,17 @@ class PosixFileSystem final : public FileSystem {
     if (!native) return nullptr;
     while (native->size() > 1 && native->back() == '/') native->pop_back();
     return CreatePendingIn(*native);
+  }
+
+  std::unique_ptr<FileLock> LockExclusive(const Path& path) override {
+    const std::optional<std::string> native = NativePath(path);
+    if (!native) return nullptr;
+    UniqueFd fd(::open(native->c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (fd.get() < 0) return nullptr;
+    while (::flock(fd.get(), LOCK_EX) != 0) {
+      if (errno != EINTR) return nullptr;
+    }
+    return std::make_unique<PosixFileLock>(fd.release());
   }
 
   Path TempFolder() override {

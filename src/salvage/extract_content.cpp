@@ -109,6 +109,9 @@ class MemberSalvage {
   // Which record wrote each file of the workspace, so that a later member of the same name can
   // mark the earlier one as replaced.
   std::map<Path, size_t> writers_;
+  // The end of the data of the last member confirmed whole by its CRC-32: a signature before it
+  // is a byte pattern inside that member, which a salvage would turn into a junk member.
+  int64_t confirmed_end_ = 0;
 };
 
 std::optional<LocalHeaderInfo> ParseLocalHeader(std::span<const uint8_t> bytes) {
@@ -132,6 +135,10 @@ std::optional<LocalHeaderInfo> ParseLocalHeader(std::span<const uint8_t> bytes) 
 void MemberSalvage::RecoverEntry(int64_t offset) {
   MemberRecord record;
   record.header_offset = offset;
+  if (offset < confirmed_end_) {
+    record.outcome = MemberRecord::Outcome::kInsideMember;
+    return Remember(std::move(record));
+  }
   const int64_t size = source_.Size();
   if (size < 0 || offset + 32 > size) {
     record.outcome = MemberRecord::Outcome::kPassedOver;
@@ -149,6 +156,10 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
   }
   record.header = *header;
   if (header->name_length > kMaxNameLength) {
+    // Not tried; the report still shows as much of the name as the header buffer holds.
+    const auto shown = std::min<size_t>(header->name_length, static_cast<size_t>(read) - 30);
+    const std::string_view name(reinterpret_cast<const char*>(buffer.data()) + 30, shown);
+    record.name = platform::FromNative(name.substr(0, name.find('\0')));
     record.outcome = MemberRecord::Outcome::kPassedOver;
     return Remember(std::move(record));
   }
@@ -169,7 +180,8 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
   if (path.is_folder || path.relative.empty()) {
     // A folder entry yields just its folder; an empty name yields nothing.
     if (!path.relative.empty()) CDirectoryManager::CreateFolderPath(target);
-    record.outcome = MemberRecord::Outcome::kNotWritten;
+    record.outcome = path.is_folder && !path.relative.empty() ? MemberRecord::Outcome::kFolder
+                                                              : MemberRecord::Outcome::kNotWritten;
     return Remember(std::move(record));
   }
   CreateParentFolders(target);
@@ -179,6 +191,9 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
     RecoverDeflatedEntry(record, target, end);
   } else {
     CopyStoredEntry(record, target, end);
+  }
+  if (record.outcome == MemberRecord::Outcome::kWhole && record.crc_known) {
+    confirmed_end_ = std::max(confirmed_end_, end.offset);
   }
   Remember(std::move(record));
 }
@@ -358,33 +373,22 @@ bool MemberSalvage::WriteScratchArchive(const MemberRecord& record, const Member
   zipformat::StoreU32(sizes.data(), values.crc32);
   zipformat::StoreU32(sizes.data() + 4, static_cast<uint32_t>(compressed));
   zipformat::StoreU32(sizes.data() + 8, values.uncompressed_size);
+  zipformat::ZipEntryRecord record_fields;
+  record_fields.version_made_by = header.version_needed;
+  record_fields.version_needed = header.version_needed;
+  record_fields.flags = header.flags;
+  record_fields.method = header.method;
+  record_fields.dos_time = header.dos_time;
+  record_fields.dos_date = header.dos_date;
+  record_fields.crc = values.crc32;
+  record_fields.compressed_size = static_cast<uint32_t>(compressed);
+  record_fields.uncompressed_size = values.uncompressed_size;
+  // External attributes 0: the member's file comes out read-only. Offset 0: the local header is
+  // the archive's first byte.
+  record_fields.name = std::string(raw_name);
   zipformat::ByteWriter central;
-  central.U32(zipformat::kCentralHeaderSignature);
-  central.U16(header.version_needed);
-  central.U16(header.version_needed);
-  central.U16(header.flags);
-  central.U16(header.method);
-  central.U16(header.dos_time);
-  central.U16(header.dos_date);
-  central.U32(values.crc32);
-  central.U32(static_cast<uint32_t>(compressed));
-  central.U32(values.uncompressed_size);
-  central.U16(header.name_length);
-  central.U16(0);  // extra field length
-  central.U16(0);  // comment length
-  central.U16(0);  // disk number start
-  central.U16(0);  // internal attributes
-  central.U32(0);  // external attributes: the member's file comes out read-only
-  central.U32(0);  // the local header is the archive's first byte
-  central.Bytes(raw_name);
-  central.U32(zipformat::kEndRecordSignature);
-  central.U16(0);
-  central.U16(0);
-  central.U16(1);
-  central.U16(1);
-  central.U32(static_cast<uint32_t>(zipformat::kCentralHeaderSize + raw_name.size()));
-  central.U32(static_cast<uint32_t>(copy.bytes));
-  central.U16(0);
+  zipformat::AppendCentralHeader(record_fields, central);
+  central.Bytes(zipformat::EncodeEndRecord(1, central.bytes().size(), copy.bytes));
   return scratch->Write(central.bytes().data(), central.bytes().size()) && scratch->Seek(14) &&
          scratch->Write(sizes.data(), sizes.size());
 }

@@ -16,6 +16,7 @@
 
 #include "engine/workspace.h"
 #include "platform/platform.h"
+#include "salvage/part_completion.h"
 
 namespace vellomir {
 
@@ -36,14 +37,17 @@ struct LocalHeaderInfo {
 // What the salvage found out about one local header, for the repair report.
 struct MemberRecord {
   enum class Outcome {
-    kWhole,        // written, and (where a CRC-32 was known) it matches
-    kCrcMismatch,  // written to its end, but its CRC-32 differs from the recorded one
-    kPartial,      // written, but cut short: the stream or the copy ended early
-    kPassedOver,   // the header was not tried (too close to the end, name too long)
-    kUnreadable,   // the header or the name could not be read
-    kRefused,      // the reader refused the member's scratch archive, or decoding failed
-    kNotWritten,   // the member's file could not be created or written
-    kSuperseded,   // a later member of the same name replaced it
+    kWhole,         // written, and (where a CRC-32 was known) it matches
+    kCrcMismatch,   // written to its end, but its CRC-32 differs from the recorded one
+    kPartial,       // written, but cut short: the stream or the copy ended early
+    kPassedOver,    // the header was not tried (too close to the end, name too long)
+    kInsideMember,  // not tried: it lies inside the data of a member that came out whole with
+                    // its CRC-32 confirmed, so it is a byte pattern of that data, not a header
+    kUnreadable,    // the header or the name could not be read
+    kRefused,       // the reader refused the member's scratch archive, or decoding failed
+    kNotWritten,    // the member's file could not be created or written
+    kSuperseded,    // a later member of the same name replaced it
+    kFolder,        // a folder entry (its name ends in a separator): its folder was made
   };
   // How the end of the member's data was found.
   enum class EndEvidence { kHeaderSizes, kOwnDescriptor, kNextSignature, kEndOfSource };

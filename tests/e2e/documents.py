@@ -111,3 +111,38 @@ def damaged(data, kind, path):
         at = start + (end - start) // 2 - 2048
         return data[:at] + bytes(4096) + data[at + 4096:]
     raise ValueError(kind)
+
+
+def decoded_prefix_length(original_path, damaged_data):
+    """How many leading bytes of content.xml a reader gets from the damaged bytes before they
+    differ from the original's: the point where the damage begins, in the decoded content."""
+    with zipfile.ZipFile(original_path) as z:
+        content = z.read('content.xml')
+    start, end = member_data_range(original_path, 'content.xml')
+    compressed = damaged_data[start:end]
+    inflater = zlib.decompressobj(-15)
+    decoded = b''
+    for i in range(0, len(compressed), 4096):
+        try:
+            decoded += inflater.decompress(compressed[i:i + 4096])
+        except zlib.error:
+            break
+    same = 0
+    limit = min(len(decoded), len(content))
+    while same < limit and decoded[same] == content[same]:
+        same += 1
+    return content, same
+
+
+def rows_before(content, offset):
+    """Per sheet of a spreadsheet's content.xml, in order: (name, complete rows ending at or
+    before `offset`, whether the sheet starts before it)."""
+    import re
+    sheets = []
+    for table in re.finditer(rb'<table:table [^>]*table:name="([^"]*)"', content):
+        sheets.append([table.group(1).decode(), 0, table.start() < offset, table.start()])
+    for row_end in re.finditer(rb'</table:table-row>', content):
+        owner = [s for s in sheets if s[3] < row_end.start()]
+        if owner and row_end.end() <= offset:
+            owner[-1][1] += 1
+    return [(name, rows, started) for name, rows, started, _ in sheets]

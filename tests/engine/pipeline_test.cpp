@@ -1,6 +1,10 @@
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <atomic>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -25,21 +29,48 @@ using testing::ZipBuilder;
 
 const std::string kMimetype = "application/vnd.oasis.opendocument.spreadsheet";
 
-std::string SmallDocument() {
+const std::string kManifest =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<manifest:manifest xmlns:manifest=\"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0\" "
+    "manifest:version=\"1.3\">"
+    "<manifest:file-entry manifest:full-path=\"/\" manifest:version=\"1.3\" "
+    "manifest:media-type=\"application/vnd.oasis.opendocument.spreadsheet\"/>"
+    "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+    "</manifest:manifest>";
+
+// The content of a one-sheet spreadsheet with `rows` rows.
+std::string SpreadsheetContent(int rows) {
+  std::string content =
+      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<office:document-content "
+      "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\" "
+      "xmlns:table=\"urn:oasis:names:tc:opendocument:xmlns:table:1.0\" "
+      "xmlns:text=\"urn:oasis:names:tc:opendocument:xmlns:text:1.0\" office:version=\"1.3\">"
+      "<office:body><office:spreadsheet><table:table table:name=\"Sheet1\">";
+  for (int i = 0; i < rows; ++i) {
+    content += "<table:table-row><table:table-cell office:value-type=\"float\" office:value=\"" +
+               std::to_string(i) + "\"><text:p>" + std::to_string(i) +
+               "</text:p></table:table-cell></table:table-row>";
+  }
+  return content + "</table:table></office:spreadsheet></office:body></office:document-content>";
+}
+
+// A sound OpenDocument spreadsheet as LibreOffice lays it out: mimetype stored first, the other
+// members deflated with data descriptors. `content` replaces content.xml's bytes when given.
+std::string SmallDocument(std::optional<std::string> content = std::nullopt) {
   ZipBuilder zip;
   ZipBuilder::Member mimetype;
   mimetype.name = "mimetype";
   mimetype.data = kMimetype;
   mimetype.method = 0;
   zip.Add(mimetype);
-  ZipBuilder::Member content;
-  content.name = "content.xml";
-  content.data = testing::TextRows(200, 11);
-  content.descriptor = true;
-  zip.Add(content);
+  ZipBuilder::Member content_member;
+  content_member.name = "content.xml";
+  content_member.data = content.value_or(SpreadsheetContent(200));
+  content_member.descriptor = true;
+  zip.Add(content_member);
   ZipBuilder::Member manifest;
   manifest.name = "META-INF/manifest.xml";
-  manifest.data = "<manifest/>";
+  manifest.data = kManifest;
   manifest.descriptor = true;
   zip.Add(manifest);
   zip.Finish();
@@ -53,11 +84,12 @@ struct Repair {
   FileOutcome outcome;
 };
 
-Repair RepairOne(const std::string& source, const std::string& output_folder) {
+Repair RepairOne(const std::string& source, const std::string& output_folder,
+                 const RepairOptions& options = {}) {
   Repair result;
   TextRepairLog log;
   {
-    CRepairEngine engine;
+    CRepairEngine engine(options);
     result.saved = engine.RepairFile(U16(source), U16(output_folder), &log);
     result.outcome = engine.Outcome();
   }
@@ -94,9 +126,10 @@ class PipelineTest : public ::testing::Test {
     sources_[path] = bytes;
     return path;
   }
-  // Nothing of the workspace is left in the temporary folder.
+  // Nothing of the workspace is left in the temporary folder but the lock that guards it.
   void ExpectCleanTemp() {
-    EXPECT_TRUE(testing::ListFilesRecursively(temp_.private_folder()).empty());
+    const auto left = testing::ListFilesRecursively(temp_.private_folder());
+    EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"workspace.lock"});
     EXPECT_FALSE(testing::Exists(temp_.private_folder() + "TempDirZanth"));
   }
 
@@ -121,6 +154,32 @@ TEST_F(PipelineTest, RepairsADocumentAndNamesTheResult) {
   EXPECT_EQ(ReadFile(source_dir_ / "Book.ods"), before);  // the source is never changed
   EXPECT_EQ(testing::ListFilesRecursively(out_dir_.path()),
             (std::vector<std::string>{"REC_BOOK(1).ODS", "REC_Book.ods"}));
+}
+
+// Damaged parts are completed between extraction and packing, with lines of their own; a sound
+// document gives the same lines with or without the step, and the step can be turned off. The
+// cut content.xml here is a whole member with a matching CRC-32, as another tool's repair leaves
+// one: a sound container does not make a sound part, so every XML part is checked.
+TEST_F(PipelineTest, CompletesDamagedPartsAndSaysSo) {
+  const std::string cut = SpreadsheetContent(200).substr(0, 3000);
+  PutSource("Cut.ods", SmallDocument(cut));
+  const Repair completed = RepairOne(source_dir_ / "Cut.ods", output_);
+  std::u16string expected = SevenLines(output_ + "REC_Cut.ods");
+  expected.insert(expected.find(u"Making new file..\r\n"),
+                  u"Completing damaged parts..\r\nPart completed : content.xml\r\n"
+                  u"Completing damaged parts Done..\r\n");
+  EXPECT_EQ(completed.log, expected);
+  ASSERT_EQ(completed.outcome.completion.parts.size(), 1u);
+  EXPECT_GT(completed.outcome.completion.parts[0].rows_kept, 10);
+
+  const Repair plain = RepairOne(source_dir_ / "Cut.ods", output_, RepairOptions{false});
+  EXPECT_EQ(plain.log, SevenLines(output_ + "REC_CUT(1).ODS"));
+  EXPECT_TRUE(plain.outcome.completion.parts.empty());
+
+  const Repair sound = RepairOne(source_dir_ / "Book.ods", output_);
+  EXPECT_EQ(sound.log, SevenLines(output_ + "REC_Book.ods"));
+  EXPECT_TRUE(sound.outcome.completion.odf_package);
+  EXPECT_TRUE(sound.outcome.completion.parts.empty());
 }
 
 TEST_F(PipelineTest, ASourceThatCannotBeOpenedGivesTwoLinesAndNoResult) {
@@ -173,6 +232,8 @@ TEST_F(PipelineTest, WithoutAPrivateTemporaryFolderNothingIsRepaired) {
   EXPECT_TRUE(testing::ListFilesRecursively(elsewhere.path()).empty());
 }
 
+const RepairOptions kWithoutCompletion{false};
+
 // A document of five members across two 64 KiB blocks, with the places a fault can hit.
 struct FaultDocument {
   std::string bytes;
@@ -224,7 +285,8 @@ std::vector<std::string> Names(const std::map<std::string, std::string>& members
 
 // Faults of the source and of the disks, from the scan to the copy into the output folder. Each
 // ends with its exact log lines and either a whole, consistent result or nothing at all under a
-// REC_ name; nothing stays in the temporary folder and the source is never changed.
+// REC_ name; nothing stays in the temporary folder and the source is never changed. The
+// completion of damaged parts is left out, so that what the faults left is seen as it is.
 TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
   const FaultDocument document = MakeFaultDocument();
   const std::string source = PutSource("Book.ods", document.bytes);
@@ -384,7 +446,7 @@ TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
     {
       testing::ScopedFaults faults;
       c.arrange(faults.faults);
-      repair = RepairOne(source, output_);
+      repair = RepairOne(source, output_, kWithoutCompletion);
     }
     ::chmod(out_dir_.path().c_str(), 0700);
     EXPECT_EQ(repair.log, c.log);
@@ -414,8 +476,42 @@ TEST_F(PipelineTest, FaultsOfTheSourceAndOfTheDisksEndCleanly) {
     ::unlink(result.c_str());
   }
   // The output folder gone altogether.
-  const Repair gone = RepairOne(source, output_ + "missing/");
+  const Repair gone = RepairOne(source, output_ + "missing/", kWithoutCompletion);
   EXPECT_EQ(gone.log, not_saved);
+}
+
+// Two runs of the same user share the workspace's names: the second waits for the first to finish
+// its document instead of deleting its files.
+TEST_F(PipelineTest, ASecondRunWaitsForTheWorkspace) {
+  int held[2];
+  int release[2];
+  ASSERT_EQ(::pipe(held), 0);
+  ASSERT_EQ(::pipe(release), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    {
+      CRepairEngine engine;
+      char byte = 'h';
+      if (::write(held[1], &byte, 1) != 1) ::_exit(1);
+      if (::read(release[0], &byte, 1) != 1) ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  char byte = 0;
+  ASSERT_EQ(::read(held[0], &byte, 1), 1);
+  std::atomic<bool> constructed{false};
+  std::thread second([&] {
+    CRepairEngine engine;
+    constructed = true;
+  });
+  ::usleep(200000);
+  EXPECT_FALSE(constructed.load());  // still waiting for the other process
+  ASSERT_EQ(::write(release[1], "r", 1), 1);
+  second.join();
+  EXPECT_TRUE(constructed.load());
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  EXPECT_EQ(status, 0);
 }
 
 TEST_F(PipelineTest, ANameTakenBetweenTheTestAndTheCopyIsLeftAlone) {

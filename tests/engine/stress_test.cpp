@@ -1,7 +1,7 @@
 // Sources at the bounds of what the repair must bear: a sparse source of 1 GiB, 64 MiB of nothing
 // but signatures, 100,000 tiny members, a member that inflates past the format's 4 GiB bound, and
 // member names that try to climb out of the workspace. These tests check what comes out; how long
-// it takes and how much memory it needs is measured by bench/stress_bench.
+// it takes and how much memory it needs is measured by bench/stress_figures.
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -61,7 +61,8 @@ class StressTest : public ::testing::Test {
     }
     repaired.log = log.Text();
     EXPECT_EQ(testing::FileDigest(source), before);
-    EXPECT_TRUE(testing::ListFilesRecursively(temp_.private_folder()).empty());
+    const auto left = testing::ListFilesRecursively(temp_.private_folder());
+    EXPECT_TRUE(left.empty() || left == std::vector<std::string>{"workspace.lock"});
     return repaired;
   }
 
@@ -249,7 +250,10 @@ TEST_F(StressTest, MemberNamesThatClimbNeverLeaveTheWorkspace) {
   const Repaired repaired = Repair(source);
 
   EXPECT_EQ(outside, std::vector<std::string>{});
-  EXPECT_EQ(testing::ListFilesRecursively(temp_.dir().path()), std::vector<std::string>{});
+  const auto left = testing::ListFilesRecursively(temp_.dir().path());
+  EXPECT_TRUE(left.empty() ||
+              left == std::vector<std::string>{"vellomir-" + std::to_string(::geteuid()) +
+                                               "/workspace.lock"});
   EXPECT_EQ(testing::ListFilesRecursively(sources_.path()), std::vector<std::string>{"climb.ods"});
   EXPECT_FALSE(testing::Exists("/tmp/" + escape + "-a.txt"));
   EXPECT_FALSE(testing::Exists("/" + escape + "-a.txt"));

@@ -68,7 +68,7 @@ TEST(Workspace, IsClearedOfStaleFilesWhenAnEngineIsMade) {
   }
   // A workspace that does not exist is cleared silently.
   ResetWorkspace();
-  EXPECT_TRUE(testing::ListFilesRecursively(t).empty());
+  EXPECT_EQ(testing::ListFilesRecursively(t), std::vector<std::string>{"workspace.lock"});
 }
 
 TEST(Workspace, LivesInAPrivateFolderOrNowhere) {

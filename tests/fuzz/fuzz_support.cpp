@@ -148,6 +148,10 @@ class ChangesOnlyBelow::Guard final : public platform::FileSystem {
     if (!Allowed(folder)) return nullptr;
     return real_.CreatePendingFile(folder);
   }
+  std::unique_ptr<platform::FileLock> LockExclusive(const platform::Path& path) override {
+    if (!Allowed(path)) return nullptr;
+    return real_.LockExclusive(path);
+  }
   platform::Path TempFolder() override { return real_.TempFolder(); }
   platform::Path CurrentFolder() override { return real_.CurrentFolder(); }
   platform::FileTime CurrentTime() override { return real_.CurrentTime(); }

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "salvage/salvage.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace vellomir {
@@ -405,6 +406,32 @@ TEST(DeflatedMembers, ReportBrokenDataAndCrcMismatch) {
   const Outcome outcome = s.members.at(0).outcome;
   EXPECT_TRUE(outcome == Outcome::kPartial || outcome == Outcome::kCrcMismatch);
   EXPECT_EQ(s.file("next.txt"), "n");
+}
+
+// A full disk while a member is written: that member is given up and its partial file removed;
+// the members after it are still tried.
+TEST(MemberWrites, AFailedWriteGivesUpOnlyThatMember) {
+  ZipBuilder zip;
+  zip.Add(Stored("mimetype", "application/vnd.oasis.opendocument.spreadsheet"));
+  zip.Add(Stored("Pictures/big.png", kPicture));
+  zip.Add(Deflated("content.xml", kXml, true));
+  zip.Add(Stored("after.txt", "still here"));
+  for (const char* full : {"Pictures/big.png", "content.xml"}) {
+    SCOPED_TRACE(full);
+    testing::ScopedFaults faults;
+    faults.faults.size_faults = {{std::string("TempDirZanth/") + full, 1000}};
+    const Salvaged s = Salvage(zip.bytes());
+    EXPECT_EQ(s.files.count(full), 0u);
+    EXPECT_EQ(s.file("after.txt"), "still here");
+    EXPECT_EQ(s.file("mimetype"), "application/vnd.oasis.opendocument.spreadsheet");
+    EXPECT_EQ(s.files.size(), 3u);
+  }
+  // The scratch archive itself cannot be written in full: the deflated member is missing.
+  testing::ScopedFaults faults;
+  faults.faults.size_faults = {{"temp12temp.zip", 500}};
+  const Salvaged s = Salvage(zip.bytes());
+  EXPECT_EQ(s.files.count("content.xml"), 0u);
+  EXPECT_EQ(s.file("after.txt"), "still here");
 }
 
 // ------------------------------------------------------------------ a LibreOffice document

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "support/faulty_file_system.h"
 #include "support/test_support.h"
 
 namespace vellomir {
@@ -630,53 +631,13 @@ TEST_P(MimetypeTest, LostMimetypeIsRebuilt) {
 INSTANTIATE_TEST_SUITE_P(Mimetypes, MimetypeTest, ::testing::ValuesIn(MimetypeCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---------------------------------------------------------------------------------------------
 // A file system that refuses to create files, as a full disk does.
-
-class NoNewFiles : public platform::FileSystem {
- public:
-  std::unique_ptr<platform::File> OpenExclusiveRead(const platform::Path& p) override {
-    return base_.OpenExclusiveRead(p);
-  }
-  std::unique_ptr<platform::File> OpenSharedRead(const platform::Path& p) override {
-    return base_.OpenSharedRead(p);
-  }
-  std::unique_ptr<platform::File> CreateFile(const platform::Path&, platform::CreateMode,
-                                             uint32_t) override {
-    return nullptr;
-  }
-  bool Exists(const platform::Path& p) override { return base_.Exists(p); }
-  bool IsFolder(const platform::Path& p) override { return base_.IsFolder(p); }
-  bool DeleteFile(const platform::Path& p) override { return base_.DeleteFile(p); }
-  bool CreateFolder(const platform::Path& p) override { return base_.CreateFolder(p); }
-  bool RemoveFolder(const platform::Path& p) override { return base_.RemoveFolder(p); }
-  std::optional<std::vector<platform::FolderEntry>> ListFolder(const platform::Path& p) override {
-    return base_.ListFolder(p);
-  }
-  bool SetNormalAttributes(const platform::Path& p) override {
-    return base_.SetNormalAttributes(p);
-  }
-  bool MoveFile(const platform::Path& from, const platform::Path& to) override {
-    return base_.MoveFile(from, to);
-  }
-  std::unique_ptr<platform::PendingFile> CreatePendingFile(const platform::Path& p) override {
-    return base_.CreatePendingFile(p);
-  }
-  platform::Path TempFolder() override { return base_.TempFolder(); }
-  platform::Path CurrentFolder() override { return base_.CurrentFolder(); }
-  platform::FileTime CurrentTime() override { return base_.CurrentTime(); }
-  int64_t LocalTimeOffsetSeconds() override { return base_.LocalTimeOffsetSeconds(); }
-
- private:
-  platform::FileSystem& base_ = platform::SystemFs();
-};
-
 TEST_F(WorkspaceTest, PartThatCannotBeRewrittenIsReportedAndLeftAsItWas) {
   const std::string damaged = kContentHead + SheetStart("S") + Rows(1, 2) + "<tab";
   PutPackage(damaged);
   std::remove((dir_ / "mimetype").c_str());
-  NoNewFiles no_new_files;
-  platform::ScopedFileSystem scoped(no_new_files);
+  testing::ScopedFaults faults;
+  faults.faults.refuse_create = {"/"};
 
   const CompletionResult result = Complete();
 

@@ -201,6 +201,11 @@ bool FaultyFileSystem::MoveFile(const platform::Path& from, const platform::Path
   return real_.MoveFile(from, to);
 }
 
+std::unique_ptr<platform::FileLock> FaultyFileSystem::LockExclusive(const platform::Path& path) {
+  Before("LockExclusive", U8(path));
+  return real_.LockExclusive(path);
+}
+
 platform::Path FaultyFileSystem::TempFolder() {
   Before("TempFolder", "");
   return real_.TempFolder();

@@ -77,6 +77,7 @@ class FaultyFileSystem : public platform::FileSystem {
   bool SetNormalAttributes(const platform::Path& path) override;
   bool MoveFile(const platform::Path& from, const platform::Path& to) override;
   std::unique_ptr<platform::PendingFile> CreatePendingFile(const platform::Path& folder) override;
+  std::unique_ptr<platform::FileLock> LockExclusive(const platform::Path& path) override;
   platform::Path TempFolder() override;
   platform::Path CurrentFolder() override;
   platform::FileTime CurrentTime() override;
