@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -119,15 +120,21 @@ std::string WithCrLf(std::string text) {
 class CliTest : public ::testing::Test {
  protected:
   void SetUp() override { output_ = out_.path() + "/"; }
+  // Whatever a test does, the tool never changes a source document.
+  void TearDown() override {
+    for (const auto& [path, bytes] : source_bytes_) EXPECT_EQ(ReadFile(path), bytes) << path;
+  }
   std::string Source(const std::string& name, const std::string& bytes) {
     const std::string path = sources_ / name;
     EXPECT_TRUE(WriteFile(path, bytes));
+    source_bytes_[path] = bytes;
     return path;
   }
   testing::ScopedTempFolder temp_;  // the tool inherits TMPDIR
   TempDir sources_;
   TempDir out_;
   std::string output_;
+  std::map<std::string, std::string> source_bytes_;
 };
 
 TEST_F(CliTest, AnswersUsageErrorsHelpAndVersion) {
