@@ -175,6 +175,7 @@ int Run(int argc, char** argv) {
   const int count = static_cast<int>(files.size());
   RepairOptions engine_options;
   engine_options.complete_damaged_parts = options->complete_damaged_parts;
+  engine_options.keep_member_records = options->report_file.has_value();
   ConsoleView view(std::move(files), output_folder, engine_options, stdout, exact_log);
   g_stop_flag.store(&view.StopRequested());
   std::signal(SIGINT, OnInterrupt);

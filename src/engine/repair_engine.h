@@ -137,6 +137,9 @@ class CFile64 {
 struct RepairOptions {
   // Complete XML parts that were cut or damaged and rebuild a lost manifest before packing.
   bool complete_damaged_parts = true;
+  // Keep a record of every local header in FileOutcome::members, for a report. Without it none
+  // is kept: a source made of millions of false headers would cost gigabytes of records.
+  bool keep_member_records = false;
 };
 
 // What became of one document.
@@ -146,7 +149,8 @@ struct FileOutcome {
   bool packed = false;                // a new container was written
   bool saved = false;                 // the result lies in the output folder
   platform::Path result_path;         // where, when saved
-  std::vector<MemberRecord> members;  // one record per local header found, in file order
+  std::vector<MemberRecord> members;  // one record per local header found, in file order,
+                                      // when RepairOptions::keep_member_records asks for them
   CompletionResult completion;        // what the completion step changed
 };
 
