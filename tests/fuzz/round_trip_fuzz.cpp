@@ -1,5 +1,5 @@
-// Arbitrary bytes as a source document: salvage it, pack the workspace, then read the packed
-// result back. What the writer writes, the reader reads:
+// Arbitrary bytes as a source document: salvage it, complete its damaged parts, pack the
+// workspace, then read the packed result back. What the writer writes, the reader reads:
 // - the packed archive is laid out as its central directory says, and lists every file of the
 //   workspace (when the format can hold them all);
 // - every entry, taken with its local header into a one-entry archive of its own, is read by the
@@ -18,6 +18,7 @@
 #include "engine/workspace.h"
 #include "fuzz_support.h"
 #include "platform/platform.h"
+#include "salvage/part_completion.h"
 #include "salvage/salvage.h"
 
 namespace {
@@ -171,6 +172,7 @@ VELLOMIR_FUZZ_TARGET(RoundTripInput) {
       {platform::ToNative(private_folder.substr(0, private_folder.size() - 1))});
   ResetWorkspace();
   Salvage(platform::FromNative(source_path), workspace);
+  CompleteDamagedParts(workspace.folder, u"source.ods");
   const std::map<std::string, std::string> salvaged = FilesBelow(workspace.folder);
   bool representable = salvaged.size() <= 65535;
   for (const auto& [name, content] : salvaged) {
