@@ -182,6 +182,47 @@ TEST_F(PipelineTest, CompletesDamagedPartsAndSaysSo) {
   EXPECT_TRUE(sound.outcome.completion.parts.empty());
 }
 
+// A completed part that cannot be written leaves the part as it was salvaged: no completion line,
+// and no half-written new version in the result.
+TEST_F(PipelineTest, ACompletionThatCannotBeWrittenLeavesThePartAsSalvaged) {
+  const std::string cut = SpreadsheetContent(200).substr(0, 3000);
+  const std::string source = PutSource("Cut.ods", SmallDocument(cut));
+  struct Case {
+    const char* what;
+    std::function<void(testing::FaultyFileSystem&)> arrange;
+  };
+  const Case cases[] = {
+      {"its new version cannot be created",
+       [](testing::FaultyFileSystem& f) { f.refuse_create = {"content.xml~"}; }},
+      {"the disk fills up while it is written",
+       [](testing::FaultyFileSystem& f) {
+         f.size_faults = {{"content.xml~", 1000}};
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Repair repair;
+    {
+      testing::ScopedFaults faults;
+      c.arrange(faults.faults);
+      repair = RepairOne(source, output_);
+    }
+    EXPECT_EQ(repair.log, SevenLines(output_ + "REC_Cut.ods"));
+    std::string problem;
+    const auto listing = testing::ReadZipListingFile(output_ + "REC_Cut.ods", &problem);
+    ASSERT_TRUE(listing) << problem;
+    EXPECT_EQ(testing::EntryNames(*listing),
+              (std::vector<std::string>{"mimetype", "META-INF/manifest.xml", "content.xml"}));
+    for (const auto& entry : listing->entries) {
+      if (entry.name == "content.xml") {
+        EXPECT_EQ(testing::Inflate(entry.data), cut);
+      }
+    }
+    ExpectCleanTemp();
+    ::unlink((output_ + "REC_Cut.ods").c_str());
+  }
+}
+
 TEST_F(PipelineTest, ASourceThatCannotBeOpenedGivesTwoLinesAndNoResult) {
   PutSource("locked.ods", SmallDocument());
   const int fd = ::open((source_dir_ / "locked.ods").c_str(), O_RDONLY);
