@@ -181,14 +181,20 @@ class ChangesOnlyBelow::Guard final : public platform::FileSystem {
     return false;
   }
 
-  // No component after the first separator is "..": the one spelling that climbs. Empty and "."
-  // components stay where they are.
+  // Read component by component after the first separator, the path never climbs above where it
+  // starts: a ".." that follows a folder name only leads back into it.
   static bool NeverClimbs(std::string_view rest) {
     if (!rest.empty() && rest[0] != '/') return false;
+    int64_t depth = 0;
     size_t start = 0;
     while (start < rest.size()) {
       const size_t end = std::min(rest.find('/', start + 1), rest.size());
-      if (rest.substr(start + 1, end - start - 1) == "..") return false;
+      const std::string_view component = rest.substr(start + 1, end - start - 1);
+      if (component == "..") {
+        if (--depth < 0) return false;
+      } else if (!component.empty() && component != ".") {
+        ++depth;
+      }
       start = end;
     }
     return true;

@@ -41,9 +41,9 @@ bool WrittenOnlyBelow(const std::string& root, const std::initializer_list<std::
 
 // Puts itself in place of the program's file system while it lives and forwards every call to
 // the system's. Every change it is asked to make (create, delete, rename, change attributes) must
-// name a path inside one of the allowed folders without a ".." component, so that a member name
-// that would climb out is caught however deep it would climb and even where the system would
-// have refused it.
+// name a path inside one of the allowed folders whose ".." components never lead above it, so
+// that a member name that would climb out is caught however deep it would climb and even where
+// the system would have refused it.
 class ChangesOnlyBelow {
  public:
   explicit ChangesOnlyBelow(std::initializer_list<std::string> allowed_folders);
