@@ -156,10 +156,13 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
   }
   record.header = *header;
   if (header->name_length > kMaxNameLength) {
-    // Not tried; the report still shows as much of the name as the header buffer holds.
-    const auto shown = std::min<size_t>(header->name_length, static_cast<size_t>(read) - 30);
-    const std::string_view name(reinterpret_cast<const char*>(buffer.data()) + 30, shown);
-    record.name = platform::FromNative(name.substr(0, name.find('\0')));
+    // Not tried; the report still shows as much of the name as the header buffer holds (the
+    // name is made only for a report: a source of false headers has millions of them).
+    if (records_ != nullptr) {
+      const auto shown = std::min<size_t>(header->name_length, static_cast<size_t>(read) - 30);
+      const std::string_view name(reinterpret_cast<const char*>(buffer.data()) + 30, shown);
+      record.name = platform::FromNative(name.substr(0, name.find('\0')));
+    }
     record.outcome = MemberRecord::Outcome::kPassedOver;
     return Remember(std::move(record));
   }
