@@ -79,9 +79,12 @@ bool AddFolderTree(ZipWriter& writer, const platform::Path& folder, const platfo
     }
     std::u16string entry_name(relative_folder);
     entry_name += entry.name;
-    if (writer.AddFile(entry_name, path, OptionsFor(entry, at_root)) != ZipStatus::kOk) {
-      return false;
-    }
+    const ZipStatus status = writer.AddFile(entry_name, path, OptionsFor(entry, at_root));
+    // A file the format cannot hold (a name of more than 259 bytes, a size of 4 GiB or more, an
+    // entry past the 65,535th) is passed over: it was never written, and ending the walk there
+    // would lose every member after it while the archive looks whole.
+    if (status == ZipStatus::kBadArgument) continue;
+    if (status != ZipStatus::kOk) return false;
   }
   return true;
 }
@@ -89,8 +92,8 @@ bool AddFolderTree(ZipWriter& writer, const platform::Path& folder, const platfo
 void PackFolder(const platform::Path& folder_root, const platform::Path& archive_path) {
   std::unique_ptr<ZipWriter> writer = ZipWriter::Create(archive_path, nullptr);
   if (!writer) return;
-  // A file that cannot be added ends the walk; the entries before it are kept and the archive is
-  // closed all the same, so that what could be salvaged is saved.
+  // A file that cannot be read or written ends the walk; the entries before it are kept and the
+  // archive is closed all the same, so that what could be salvaged is saved.
   AddFolderTree(*writer, folder_root, folder_root);
   // Without its central directory the archive is of no use, and saving it would pass a broken
   // result for a repaired one: it is removed, so the caller sees that packing failed.

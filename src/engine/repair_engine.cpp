@@ -75,7 +75,8 @@ bool CRepairEngine::ExtractContent() {
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!m_source.IsOpen() || !workspace.valid()) return true;
   ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets,
-                 m_options.keep_member_records ? &m_outcome.members : nullptr);
+                 m_options.keep_member_records ? &m_outcome.members : nullptr,
+                 &m_outcome.unrecorded_headers);
   return true;
 }
 

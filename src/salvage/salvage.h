@@ -68,11 +68,15 @@ struct MemberRecord {
 
 // Scans `source` for signatures and recovers every member into `workspace.folder`, in the order
 // of their headers. Fills the ascending lists of local header and data descriptor offsets and, when
-// `members` is given, one record per local header. Never fails: what cannot be read is missing
-// from the workspace.
+// `members` is given, one record per local header. Of the headers that gave nothing (passed over,
+// unreadable, refused) only the first kMaxRecordsOfNothing are recorded, so that a source made of
+// millions of false headers costs no more than its offset lists; `unrecorded` counts the rest.
+// Never fails: what cannot be read is missing from the workspace.
+inline constexpr size_t kMaxRecordsOfNothing = 10000;
 void ExtractMembers(platform::File& source, const RepairWorkspace& workspace,
                     std::vector<int64_t>* local_header_offsets,
-                    std::vector<int64_t>* descriptor_offsets, std::vector<MemberRecord>* members);
+                    std::vector<int64_t>* descriptor_offsets, std::vector<MemberRecord>* members,
+                    uint64_t* unrecorded = nullptr);
 
 // The path below the workspace folder for a member name: "/" and "\" both separate folders; empty
 // components, ".", "..", a leading separator and a drive prefix ("C:") are dropped, so the result

@@ -152,6 +152,18 @@ TEST_F(FolderPackerTest, FileThatCannotBeOpenedEndsTheWalk) {
   EXPECT_EQ(writer->Close(), ZipStatus::kOk);
 }
 
+// A member the format cannot hold is passed over, and every member after it is still packed.
+TEST_F(FolderPackerTest, FileTheFormatCannotHoldIsPassedOver) {
+  const std::string long_folder(200, 'f');
+  const std::string long_name = long_folder + "/" + std::string(59, 'n');  // 260 bytes
+  for (const std::string& name : {std::string("a.txt"), long_name, std::string("z.txt")}) {
+    Put(name, "data");
+  }
+  Pack();
+  EXPECT_EQ(EntryNames(Listing()), (std::vector<std::string>{"a.txt", "z.txt"}));
+  EXPECT_EQ(testing::ZipToolComplaints(ArchivePath()), "");
+}
+
 TEST_F(FolderPackerTest, LinkToAFolderIsNeverWalkedInto) {
   testing::MakeFolders(dir_ / "outside");
   ASSERT_TRUE(testing::WriteFile(dir_ / "outside/secret.txt", "secret"));

@@ -434,6 +434,24 @@ TEST(MemberWrites, AFailedWriteGivesUpOnlyThatMember) {
   EXPECT_EQ(s.file("after.txt"), "still here");
 }
 
+// A source of nothing but false headers keeps only a bounded number of records of them.
+TEST(MemberRecords, HeadersThatGaveNothingAreCountedPastTheBound) {
+  std::string bytes;
+  const size_t count = kMaxRecordsOfNothing + 25;
+  for (size_t i = 0; i < count; ++i)
+    bytes += std::string("PK\x03\x04", 4) + std::string(40, '\xFF');
+  ScopedTempFolder temp;
+  TempDir source_dir;
+  ASSERT_TRUE(WriteFile(source_dir / "false.ods", bytes));
+  auto source = platform::Fs().OpenExclusiveRead(U16(source_dir / "false.ods"));
+  std::vector<MemberRecord> members;
+  uint64_t unrecorded = 0;
+  ExtractMembers(*source, RepairWorkspace::Current(), nullptr, nullptr, &members, &unrecorded);
+  EXPECT_EQ(members.size(), kMaxRecordsOfNothing);
+  EXPECT_EQ(unrecorded, 25u);
+  EXPECT_EQ(members.front().outcome, Outcome::kPassedOver);  // a name of 65,535 bytes
+}
+
 // ------------------------------------------------------------------ a LibreOffice document
 
 const std::string kSample = std::string(VELLOMIR_TEST_DATA) + "/samples/Budget.ods";
