@@ -65,8 +65,14 @@ def make_document(path, text_mb, picture_mb, pictures):
         z.writestr('styles.xml', content_xml(1, 2), zipfile.ZIP_DEFLATED)
         for i in range(pictures):
             z.writestr(f'Pictures/picture{i}.png', os.urandom(picture_mb << 20), zipfile.ZIP_STORED)
-        z.writestr('META-INF/manifest.xml', b'<manifest:manifest xmlns:manifest="urn:oasis:names:'
-                   b'tc:opendocument:xmlns:manifest:1.0"/>', zipfile.ZIP_DEFLATED)
+        entries = [('/', MIMETYPE.decode()), ('content.xml', 'text/xml'), ('styles.xml', 'text/xml')]
+        entries += [(f'Pictures/picture{i}.png', 'image/png') for i in range(pictures)]
+        manifest = ('<?xml version="1.0" encoding="UTF-8"?>\n<manifest:manifest xmlns:manifest='
+                    '"urn:oasis:names:tc:opendocument:xmlns:manifest:1.0">' +
+                    ''.join(f'<manifest:file-entry manifest:full-path="{path}" '
+                            f'manifest:media-type="{kind}"/>' for path, kind in entries) +
+                    '</manifest:manifest>')
+        z.writestr('META-INF/manifest.xml', manifest.encode(), zipfile.ZIP_DEFLATED)
 
 
 def zero_index(source, target):

@@ -232,9 +232,9 @@ void WriteDocument(JsonWriter& json, const ReportedDocument& document) {
     json.Null("result");
   }
   json.Bool("odf_package", outcome.completion.odf_package);
-  if (outcome.unrecorded_headers > 0) {
+  if (outcome.salvage.unrecorded > 0) {
     // Past the first few thousand, headers that gave nothing are only counted.
-    json.Number("headers_not_listed", static_cast<int64_t>(outcome.unrecorded_headers));
+    json.Number("headers_not_listed", static_cast<int64_t>(outcome.salvage.unrecorded));
   }
 
   // A completed part belongs to the member that wrote its file: the last one of its name.

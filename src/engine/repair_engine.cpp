@@ -75,8 +75,7 @@ bool CRepairEngine::ExtractContent() {
   const RepairWorkspace workspace = RepairWorkspace::Current();
   if (!m_source.IsOpen() || !workspace.valid()) return true;
   ExtractMembers(*m_source.get(), workspace, &m_localHeaderOffsets, &m_descriptorOffsets,
-                 m_options.keep_member_records ? &m_outcome.members : nullptr,
-                 &m_outcome.unrecorded_headers);
+                 m_options.keep_member_records ? &m_outcome.members : nullptr, &m_outcome.salvage);
   return true;
 }
 
@@ -155,6 +154,7 @@ bool CRepairEngine::RepairFile(Path source, Path output_folder, RepairLog* log) 
   AppendLog(std::u16string(kLogExtracting));
   ExtractContent();
   AppendLog(std::u16string(kLogExtractingDone));
+
   if (m_options.complete_damaged_parts) CompleteDamagedParts(source);
 
   AppendLog(std::u16string(kLogMaking));

@@ -151,7 +151,7 @@ struct FileOutcome {
   platform::Path result_path;         // where, when saved
   std::vector<MemberRecord> members;  // one record per local header found, in file order,
                                       // when RepairOptions::keep_member_records asks for them
-  uint64_t unrecorded_headers = 0;    // headers that gave nothing and have no record of their own
+  SalvageSummary salvage;             // what the salvage gave, in numbers
   CompletionResult completion;        // what the completion step changed
 };
 

@@ -84,12 +84,12 @@ class MemberSalvage {
  public:
   MemberSalvage(platform::File& source, const SignatureIndex& index,
                 const RepairWorkspace& workspace, std::vector<MemberRecord>* records,
-                uint64_t* unrecorded)
+                SalvageSummary& summary)
       : source_(source),
         index_(index),
         workspace_(workspace),
         records_(records),
-        unrecorded_(unrecorded) {}
+        summary_(summary) {}
 
   void RecoverAll() {
     for (int64_t offset : index_.local_headers) RecoverEntry(offset);
@@ -111,7 +111,7 @@ class MemberSalvage {
   const SignatureIndex& index_;
   const RepairWorkspace& workspace_;
   std::vector<MemberRecord>* records_;  // null: no records are kept
-  uint64_t* unrecorded_;                // headers that gave nothing past kMaxRecordsOfNothing
+  SalvageSummary& summary_;
   size_t records_of_nothing_ = 0;
   // Which record wrote each file of the workspace, so that a later member of the same name can
   // mark the earlier one as replaced.
@@ -209,15 +209,20 @@ void MemberSalvage::RecoverEntry(int64_t offset) {
 }
 
 void MemberSalvage::Remember(MemberRecord record) {
+  using Outcome = MemberRecord::Outcome;
+  if (record.outcome == Outcome::kWhole || record.outcome == Outcome::kPartial ||
+      record.outcome == Outcome::kCrcMismatch) {
+    ++summary_.written;
+    if (record.outcome == Outcome::kWhole && record.crc_known) ++summary_.confirmed_whole;
+  }
   // Without a caller that asks for them, records are not kept: a source made of millions of
   // false headers would otherwise cost far more memory than its offset lists.
   if (records_ == nullptr) return;
-  using Outcome = MemberRecord::Outcome;
   const bool nothing =
       record.outcome == Outcome::kPassedOver || record.outcome == Outcome::kInsideMember ||
       record.outcome == Outcome::kUnreadable || record.outcome == Outcome::kRefused;
   if (nothing && ++records_of_nothing_ > kMaxRecordsOfNothing) {
-    if (unrecorded_ != nullptr) ++*unrecorded_;
+    ++summary_.unrecorded;
     return;
   }
   std::vector<MemberRecord>& records = *records_;
@@ -487,9 +492,13 @@ Path WorkspaceNameOf(std::u16string_view member_name) {
 void ExtractMembers(platform::File& source, const RepairWorkspace& workspace,
                     std::vector<int64_t>* local_header_offsets,
                     std::vector<int64_t>* descriptor_offsets, std::vector<MemberRecord>* members,
-                    uint64_t* unrecorded) {
+                    SalvageSummary* summary) {
   SignatureIndex index = salvage_internal::ScanSignatures(source);
-  if (workspace.valid()) MemberSalvage(source, index, workspace, members, unrecorded).RecoverAll();
+  SalvageSummary ignored;
+  if (workspace.valid()) {
+    MemberSalvage(source, index, workspace, members, summary != nullptr ? *summary : ignored)
+        .RecoverAll();
+  }
   if (local_header_offsets != nullptr) *local_header_offsets = std::move(index.local_headers);
   if (descriptor_offsets != nullptr) *descriptor_offsets = std::move(index.descriptors);
 }

@@ -66,17 +66,24 @@ struct MemberRecord {
   uint32_t actual_crc = 0;
 };
 
+// What a salvage gave, in numbers; kept also when no records are.
+struct SalvageSummary {
+  uint64_t written = 0;          // members written to the workspace, whole or not
+  uint64_t confirmed_whole = 0;  // of them, those that came out whole with a matching CRC-32
+  uint64_t unrecorded = 0;       // headers that gave nothing and have no record of their own
+};
+
 // Scans `source` for signatures and recovers every member into `workspace.folder`, in the order
 // of their headers. Fills the ascending lists of local header and data descriptor offsets and, when
 // `members` is given, one record per local header. Of the headers that gave nothing (passed over,
 // unreadable, refused) only the first kMaxRecordsOfNothing are recorded, so that a source made of
-// millions of false headers costs no more than its offset lists; `unrecorded` counts the rest.
+// millions of false headers costs no more than its offset lists; the summary counts the rest.
 // Never fails: what cannot be read is missing from the workspace.
 inline constexpr size_t kMaxRecordsOfNothing = 10000;
 void ExtractMembers(platform::File& source, const RepairWorkspace& workspace,
                     std::vector<int64_t>* local_header_offsets,
                     std::vector<int64_t>* descriptor_offsets, std::vector<MemberRecord>* members,
-                    uint64_t* unrecorded = nullptr);
+                    SalvageSummary* summary = nullptr);
 
 // The path below the workspace folder for a member name: "/" and "\" both separate folders; empty
 // components, ".", "..", a leading separator and a drive prefix ("C:") are dropped, so the result

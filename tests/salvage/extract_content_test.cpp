@@ -445,10 +445,11 @@ TEST(MemberRecords, HeadersThatGaveNothingAreCountedPastTheBound) {
   ASSERT_TRUE(WriteFile(source_dir / "false.ods", bytes));
   auto source = platform::Fs().OpenExclusiveRead(U16(source_dir / "false.ods"));
   std::vector<MemberRecord> members;
-  uint64_t unrecorded = 0;
-  ExtractMembers(*source, RepairWorkspace::Current(), nullptr, nullptr, &members, &unrecorded);
+  SalvageSummary summary;
+  ExtractMembers(*source, RepairWorkspace::Current(), nullptr, nullptr, &members, &summary);
   EXPECT_EQ(members.size(), kMaxRecordsOfNothing);
-  EXPECT_EQ(unrecorded, 25u);
+  EXPECT_EQ(summary.unrecorded, 25u);
+  EXPECT_EQ(summary.written, 0u);
   EXPECT_EQ(members.front().outcome, Outcome::kPassedOver);  // a name of 65,535 bytes
 }
 

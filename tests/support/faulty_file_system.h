@@ -7,6 +7,7 @@
 #ifndef VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
 #define VELLOMIR_TESTS_SUPPORT_FAULTY_FILE_SYSTEM_H_
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -94,8 +95,8 @@ class FaultyFileSystem : public platform::FileSystem {
   bool CountsOnly(const std::string& path) const;
 
   Faults faults_;
-  int writes_ = 0;
-  int seeks_ = 0;
+  std::atomic<int> writes_{0};  // the program may write from two threads at once
+  std::atomic<int> seeks_{0};
   platform::FileSystem& real_ = platform::SystemFs();
 };
 
