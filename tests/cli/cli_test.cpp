@@ -313,5 +313,63 @@ TEST_F(CliTest, TheReportSaysWhatWasKeptAndWhatWasLost) {
   }
 }
 
+// The kinds the first report test cannot show in one document: a folder entry, a member that a
+// later one of its name replaced, one whose second copy could not be written over the first
+// decoded one, a CRC-32 that differs, a false header inside a member confirmed whole, a part
+// removed because nothing of it could be kept, and a header too close to the end to be tried.
+TEST_F(CliTest, TheReportNamesEveryOtherKindOfMember) {
+  ZipBuilder zip;
+  zip.Add(Member("mimetype", "application/vnd.oasis.opendocument.spreadsheet", 0));
+  zip.Add(Member("content.xml", Content(3)));
+  zip.Add(Member("Pictures/", "", 0));
+  zip.Add(Member("Pictures/twice.png", "the first version", 0));
+  zip.Add(Member("Pictures/twice.png", "the second version", 0));
+  zip.Add(Member("Thumbnails/thumbnail.png", "decoded first"));
+  zip.Add(Member("Thumbnails/thumbnail.png", "decoded second"));
+  ZipBuilder::Member damaged = Member("Pictures/damaged.png", "picture bytes", 0);
+  damaged.header_crc = 0x12345678;
+  zip.Add(damaged);
+  // The bytes of a local header inside a member that its CRC-32 confirms whole.
+  zip.Add(Member("Pictures/holder.bin", "data PK\x03\x04" + std::string(40, 'x') + " more", 0));
+  zip.Add(Member("settings.xml",
+                 "<office:document-settings "
+                 "xmlns:office=\"urn:oasis:names:tc:opendocument:xmlns:office:1.0\"",
+                 0));
+  zip.Raw("PK\x03\x04" + std::string(10, '\0'));
+  const std::string source = Source("Kinds.ods", zip.bytes());
+  const ToolRun run = RunTool({"-o", output_, "--report", sources_ / "kinds.json", source});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const std::optional<std::string> report = ReadFile(sources_ / "kinds.json");
+  ASSERT_TRUE(report);
+
+  // The entry of the second member named `name`.
+  const auto second = [&](const std::string& name) {
+    const std::string first = MemberEntry(*report, name);
+    return MemberEntry(report->substr(report->find(first) + first.size()), name);
+  };
+  struct Expected {
+    std::string what;
+    std::string entry;
+    std::string fragment;
+  };
+  const Expected expected[] = {
+      {"folder", MemberEntry(*report, "Pictures/"), "\"status\": \"folder\""},
+      {"replaced", MemberEntry(*report, "Pictures/twice.png"), "\"status\": \"superseded\""},
+      {"replacing", second("Pictures/twice.png"), "\"status\": \"whole\""},
+      {"decoded first", MemberEntry(*report, "Thumbnails/thumbnail.png"), "\"status\": \"whole\""},
+      {"decoded second", second("Thumbnails/thumbnail.png"), "\"reason\": \"not written\""},
+      {"damaged", MemberEntry(*report, "Pictures/damaged.png"), "\"status\": \"damaged\""},
+      {"damaged crc", MemberEntry(*report, "Pictures/damaged.png"), "\"match\": false"},
+      {"holder", MemberEntry(*report, "Pictures/holder.bin"), "\"status\": \"whole\""},
+      {"removed", MemberEntry(*report, "settings.xml"), "\"status\": \"removed\""},
+      {"inside", *report, "\"reason\": \"passed over: inside another member's data\""},
+      {"too close", *report, "\"reason\": \"passed over: too close to the end\""},
+  };
+  for (const Expected& e : expected) {
+    EXPECT_NE(e.entry.find(e.fragment), std::string::npos) << e.what << "\n" << *report;
+  }
+  EXPECT_NE(run.out.find("Part removed : settings.xml"), std::string::npos) << run.out;
+}
+
 }  // namespace
 }  // namespace vellomir
