@@ -32,11 +32,7 @@ namespace {
 using vellomir::testing::ZipBuilder;
 
 ZipBuilder::Member Member(const std::string& name, const std::string& data, uint16_t method) {
-  ZipBuilder::Member member;
-  member.name = name;
-  member.data = data;
-  member.method = method;
-  return member;
+  return ZipBuilder::Simple(name, data, method);
 }
 
 bool Write(const std::string& path, const std::string& bytes) {

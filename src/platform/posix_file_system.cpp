@@ -113,6 +113,25 @@ bool TakeFlock(int fd, int operation) {
   return true;
 }
 
+// Fills `buffer` with up to `size` bytes through `read_some(out, wanted, done)`, a read(2)-like
+// call, going on after short reads and interruptions. The bytes read, fewer only at the end of
+// the file or at an error after some bytes were read; -1 for an error before any.
+template <typename ReadSome>
+int64_t ReadFully(void* buffer, size_t size, ReadSome read_some) {
+  size_t done = 0;
+  auto* out = static_cast<unsigned char*>(buffer);
+  while (done < size) {
+    const ssize_t n = read_some(out + done, size - done, done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return done > 0 ? static_cast<int64_t>(done) : -1;
+    }
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  return static_cast<int64_t>(done);
+}
+
 // The file operations on a descriptor, for plain and for pending files.
 template <typename Base>
 class FdFile : public Base {
@@ -126,35 +145,16 @@ class FdFile : public Base {
   }
 
   int64_t Read(void* buffer, size_t size) override {
-    size_t done = 0;
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (done < size) {
-      const ssize_t n = ::read(fd_, out + done, size - done);
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return done > 0 ? static_cast<int64_t>(done) : -1;
-      }
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    return ReadFully(buffer, size, [this](unsigned char* out, size_t wanted, size_t) {
+      return ::read(fd_, out, wanted);
+    });
   }
 
   int64_t ReadAt(int64_t offset, void* buffer, size_t size) override {
     if (offset < 0) return -1;
-    size_t done = 0;
-    auto* out = static_cast<unsigned char*>(buffer);
-    while (done < size) {
-      const ssize_t n = ::pread(fd_, out + done, size - done,
-                                static_cast<off_t>(offset) + static_cast<off_t>(done));
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        return done > 0 ? static_cast<int64_t>(done) : -1;
-      }
-      if (n == 0) break;
-      done += static_cast<size_t>(n);
-    }
-    return static_cast<int64_t>(done);
+    return ReadFully(buffer, size, [this, offset](unsigned char* out, size_t wanted, size_t done) {
+      return ::pread(fd_, out, wanted, static_cast<off_t>(offset) + static_cast<off_t>(done));
+    });
   }
 
   bool Write(const void* buffer, size_t size) override {

@@ -82,10 +82,7 @@ std::string Content(int rows) {
 }
 
 ZipBuilder::Member Member(const std::string& name, const std::string& data, uint16_t method = 8) {
-  ZipBuilder::Member member;
-  member.name = name;
-  member.data = data;
-  member.method = method;
+  ZipBuilder::Member member = ZipBuilder::Simple(name, data, method);
   member.descriptor = method == 8;
   return member;
 }

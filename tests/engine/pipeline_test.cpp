@@ -307,15 +307,10 @@ FaultDocument MakeFaultDocument() {
 
 // The members of a result, name -> uncompressed data, read as a zip tool reads them.
 std::map<std::string, std::string> ResultMembers(const std::string& path) {
-  std::map<std::string, std::string> members;
   std::string problem;
-  const std::optional<testing::ZipListing> listing = testing::ReadZipListingFile(path, &problem);
-  EXPECT_TRUE(listing) << problem;
-  if (!listing) return members;
-  for (const testing::ZipListing::Entry& entry : listing->entries) {
-    members[entry.name] = entry.method == 8 ? testing::Inflate(entry.data) : entry.data;
-  }
-  return members;
+  auto members = testing::ReadZipMembersFile(path, &problem);
+  EXPECT_TRUE(members) << problem;
+  return members.value_or(std::map<std::string, std::string>{});
 }
 
 std::vector<std::string> Names(const std::map<std::string, std::string>& members) {

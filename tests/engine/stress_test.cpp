@@ -35,11 +35,7 @@ constexpr char kSevenLinesStart[] =
     "Repaired file name : ";
 
 ZipBuilder::Member Member(const std::string& name, const std::string& data, uint16_t method) {
-  ZipBuilder::Member member;
-  member.name = name;
-  member.data = data;
-  member.method = method;
-  return member;
+  return ZipBuilder::Simple(name, data, method);
 }
 
 struct Repaired {
@@ -72,15 +68,10 @@ class StressTest : public ::testing::Test {
 };
 
 std::map<std::string, std::string> ResultMembers(const std::string& path) {
-  std::map<std::string, std::string> members;
   std::string problem;
-  const std::optional<testing::ZipListing> listing = testing::ReadZipListingFile(path, &problem);
-  EXPECT_TRUE(listing) << problem;
-  if (!listing) return members;
-  for (const testing::ZipListing::Entry& entry : listing->entries) {
-    members[entry.name] = entry.method == 8 ? testing::Inflate(entry.data) : entry.data;
-  }
-  return members;
+  auto members = testing::ReadZipMembersFile(path, &problem);
+  EXPECT_TRUE(members) << problem;
+  return members.value_or(std::map<std::string, std::string>{});
 }
 
 // A document at the start of a 1 GiB file whose rest is a hole, with one more member and the

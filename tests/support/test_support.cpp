@@ -228,6 +228,15 @@ uint32_t GetU32(std::string_view bytes, size_t at) {
                                                         << 16;
 }
 
+ZipBuilder::Member ZipBuilder::Simple(const std::string& name, const std::string& data,
+                                      uint16_t method) {
+  Member member;
+  member.name = name;
+  member.data = data;
+  member.method = method;
+  return member;
+}
+
 ZipBuilder::Placed ZipBuilder::Add(const Member& member) {
   Placed placed;
   placed.header_offset = bytes_.size();
@@ -423,6 +432,17 @@ std::vector<std::string> EntryNames(const ZipListing& listing) {
   std::vector<std::string> names;
   for (const ZipListing::Entry& entry : listing.entries) names.push_back(entry.name);
   return names;
+}
+
+std::optional<std::map<std::string, std::string>> ReadZipMembersFile(const std::string& path,
+                                                                     std::string* problem) {
+  const std::optional<ZipListing> listing = ReadZipListingFile(path, problem);
+  if (!listing) return std::nullopt;
+  std::map<std::string, std::string> members;
+  for (const ZipListing::Entry& entry : listing->entries) {
+    members[entry.name] = entry.method == 8 ? Inflate(entry.data) : entry.data;
+  }
+  return members;
 }
 
 // ------------------------------------------------------------------------------ zip tools

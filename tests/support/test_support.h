@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,9 @@ class ZipBuilder {
     std::string payload;  // the stored or compressed bytes
   };
 
+  // A member of `data` with the header's values made from it.
+  static Member Simple(const std::string& name, const std::string& data, uint16_t method);
+
   // Appends a member and returns where its parts went.
   Placed Add(const Member& member);
   // Appends raw bytes (junk, damage).
@@ -169,6 +173,10 @@ std::optional<ZipListing> ReadZipListing(std::string_view archive, std::string* 
 std::optional<ZipListing> ReadZipListingFile(const std::string& path, std::string* problem);
 // The entry names in the order of the central directory.
 std::vector<std::string> EntryNames(const ZipListing& listing);
+// The members of the archive file at `path`, name -> uncompressed data, read as ReadZipListingFile
+// reads them; nothing, with the reason in *problem, when that fails.
+std::optional<std::map<std::string, std::string>> ReadZipMembersFile(const std::string& path,
+                                                                     std::string* problem);
 
 // What an outside zip tool said of an archive; `available` is false when the tool is missing.
 struct ToolVerdict {
