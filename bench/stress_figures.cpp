@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <chrono>
 #include <cstdio>
@@ -82,24 +81,8 @@ bool WriteTinyMembers(const std::string& path) {
 // A deflated member, flag bit 3 and sizes 0, no descriptor, whose stream gives 4 GiB and 1 MiB of
 // zeros without ending: 1 MiB of zeros compressed up to a full flush, repeated.
 bool WriteEndlessMember(const std::string& path) {
-  z_stream stream{};
-  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  std::string zeros(1u << 20, '\0');
-  std::string chunk(64u << 10, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
-  stream.avail_in = static_cast<uInt>(zeros.size());
-  stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
-  stream.avail_out = static_cast<uInt>(chunk.size());
-  deflate(&stream, Z_FULL_FLUSH);
-  chunk.resize(chunk.size() - stream.avail_out);
-  deflateEnd(&stream);
-  ZipBuilder::Member member = Member("huge.xml", "", 8);
-  member.flags = 0x0008;
-  member.header_crc = 0;
-  member.header_compressed_size = 0;
-  member.header_uncompressed_size = 0;
-  member.payload = std::string();
-  for (int i = 0; i < 4097; ++i) *member.payload += chunk;
+  const ZipBuilder::Member member = vellomir::testing::EndlessDeflatedMember("huge.xml", 4097);
+  if (member.payload->empty()) return false;
   ZipBuilder zip;
   zip.Add(member);
   return Write(path, zip.bytes());

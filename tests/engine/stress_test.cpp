@@ -4,7 +4,6 @@
 // it takes and how much memory it needs is measured by bench/stress_figures.
 #include <fcntl.h>
 #include <unistd.h>
-#include <zlib.h>
 
 #include <gtest/gtest.h>
 
@@ -140,28 +139,6 @@ TEST_F(StressTest, AHundredThousandTinyMembersFillOneWholeContainer) {
   EXPECT_EQ(testing::ZipToolComplaints(repaired.result), "");
 }
 
-// Raw deflate data that inflates to `mebibytes` MiB of zeros and never ends its stream: 1 MiB of
-// zeros compressed up to a full flush, repeated. A full flush forgets all history, so each
-// repetition decodes the same way.
-std::string EndlessZeros(size_t mebibytes) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string zeros(1u << 20, '\0');
-  std::string chunk(64u << 10, '\0');
-  stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
-  stream.avail_in = static_cast<uInt>(zeros.size());
-  stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
-  stream.avail_out = static_cast<uInt>(chunk.size());
-  EXPECT_EQ(deflate(&stream, Z_FULL_FLUSH), Z_OK);
-  EXPECT_EQ(stream.avail_in, 0u);
-  chunk.resize(chunk.size() - stream.avail_out);
-  deflateEnd(&stream);
-  std::string data;
-  data.reserve(chunk.size() * mebibytes);
-  for (size_t i = 0; i < mebibytes; ++i) data += chunk;
-  return data;
-}
-
 // A deflated member whose size no header tells (flag bit 3, sizes 0, no descriptor: a member cut
 // by the end of the source) is decoded until its stream ends, but never past 4 GiB - 1 bytes.
 // Its file counts the bytes instead of storing them.
@@ -169,13 +146,9 @@ TEST(MemberBounds, AMemberOfUnknownSizeStopsAtFourGibibytesLessOne) {
   ScopedTempFolder temp;
   TempDir dir;
   ZipBuilder zip;
-  ZipBuilder::Member member = Member("huge.xml", "", 8);
-  member.flags = 0x0008;
-  member.header_crc = 0;
-  member.header_compressed_size = 0;
-  member.header_uncompressed_size = 0;
-  member.payload = EndlessZeros(4097);  // 4 GiB and 1 MiB of zeros
-  zip.Add(member);
+  const ZipBuilder::Member member = testing::EndlessDeflatedMember("huge.xml", 4097);
+  ASSERT_GT(member.payload->size(), 0u);
+  zip.Add(member);  // 4 GiB and 1 MiB of zeros
   ASSERT_TRUE(WriteFile(dir / "huge.ods", zip.bytes()));
 
   testing::ScopedFaults faults;

@@ -275,6 +275,31 @@ ZipBuilder::Placed ZipBuilder::Add(const Member& member) {
   return placed;
 }
 
+ZipBuilder::Member EndlessDeflatedMember(const std::string& name, size_t mebibytes) {
+  ZipBuilder::Member member = ZipBuilder::Simple(name, "", 8);
+  member.flags = 0x0008;
+  member.header_crc = 0;
+  member.header_compressed_size = 0;
+  member.header_uncompressed_size = 0;
+  member.payload = std::string();
+  z_stream stream{};
+  if (deflateInit2(&stream, 9, Z_DEFLATED, -15, 9, Z_DEFAULT_STRATEGY) != Z_OK) return member;
+  std::string zeros(1u << 20, '\0');
+  std::string chunk(64u << 10, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(zeros.data());
+  stream.avail_in = static_cast<uInt>(zeros.size());
+  stream.next_out = reinterpret_cast<Bytef*>(chunk.data());
+  stream.avail_out = static_cast<uInt>(chunk.size());
+  const int flushed = deflate(&stream, Z_FULL_FLUSH);
+  const bool whole = flushed == Z_OK && stream.avail_in == 0;
+  chunk.resize(chunk.size() - stream.avail_out);
+  deflateEnd(&stream);
+  if (!whole) return member;
+  member.payload->reserve(chunk.size() * mebibytes);
+  for (size_t i = 0; i < mebibytes; ++i) *member.payload += chunk;
+  return member;
+}
+
 void ZipBuilder::Finish() {
   const size_t directory_offset = bytes_.size();
   for (const Central& c : central_) {

@@ -136,6 +136,12 @@ class ZipBuilder {
   std::vector<Central> central_;
 };
 
+// A deflated member of unknown size (flag bit 3, sizes and CRC 0 in its header, no descriptor),
+// as one cut by the end of its source, whose stream inflates to `mebibytes` MiB of zeros and never
+// ends: 1 MiB of zeros compressed up to a full flush, repeated. A full flush forgets all history,
+// so each repetition decodes the same way. Empty when zlib fails.
+ZipBuilder::Member EndlessDeflatedMember(const std::string& name, size_t mebibytes);
+
 // An archive read back field by field, as a zip tool reads it: the end record at the very end
 // (the writers here add no comment), the central directory it points to, and the local header
 // and data of every entry the central directory lists.
